@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages this project needs to build and test, skipping what is present.
+# Safe to call repeatedly: a second call only checks and returns.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ googletest libgtest-dev libgmock-dev python3
+  g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686
+  wine wine32:i386 wine64
+  xvfb xdotool imagemagick x11-apps fonts-liberation
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "bootstrap: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+echo "bootstrap: done"
