@@ -1,0 +1,445 @@
+// uia: a small UI-automation helper for the end-to-end tests.
+//
+// Runs as a console program inside the same Wine prefix and display as the
+// program under test, looks at its windows through plain Win32 calls and
+// prints one JSON object per call (to stdout, or to the file named by
+// "--out FILE", written in one piece so a reader never sees half a result).
+//
+//   uia windows                      top-level windows with their styles
+//   uia controls <window>            child controls of a window, recursively
+//   uia focus                        foreground window and focused control
+//   uia msgbox <window>              text, icon and buttons of a message box
+//   uia snapshot                     windows + controls of visible ones + focus
+//   uia click <window> <button>      posts BM_CLICK to the button with that text
+//   uia close <window>               posts WM_SYSCOMMAND SC_CLOSE (the frame's close)
+//   uia settext <window> <id> <txt>  sets the text of the Edit with that control id
+//   uia dpi                          LOGPIXELSX/Y of the screen and its size
+//
+// <window> is an exact title or "#<hex handle>". Button texts are compared
+// without "&" accelerator marks. Exit code: 0 done, 1 not found, 2 bad usage.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+// ---------------------------------------------------------------- JSON output
+
+class Json {
+public:
+    void key(const char* k) {
+        comma();
+        out_ += '"';
+        out_ += k;  // keys are plain ASCII literals
+        out_ += "\":";
+        pendingValue_ = true;
+    }
+    void str(const char* s) {
+        comma();
+        out_ += '"';
+        for (; *s; ++s) escape(static_cast<unsigned char>(*s));
+        out_ += '"';
+    }
+    void wstr(const std::wstring& s) {
+        comma();
+        out_ += '"';
+        for (wchar_t c : s) escape(static_cast<unsigned>(c) & 0xFFFF);
+        out_ += '"';
+    }
+    void num(long long v) {
+        comma();
+        out_ += std::to_string(v);
+    }
+    void boolean(bool b) {
+        comma();
+        out_ += b ? "true" : "false";
+    }
+    void null() {
+        comma();
+        out_ += "null";
+    }
+    void hwnd(HWND h) {
+        if (!h) { null(); return; }
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "#%lx", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(h)));
+        str(buf);
+    }
+    void rect(const RECT& r) {
+        begin('[');
+        num(r.left); num(r.top); num(r.right); num(r.bottom);
+        end(']');
+    }
+    void begin(char c) {
+        comma();
+        out_ += c;
+        first_ = true;
+    }
+    void end(char c) {
+        out_ += c;
+        first_ = false;
+    }
+    const std::string& text() const { return out_; }
+
+private:
+    void comma() {
+        if (pendingValue_) { pendingValue_ = false; return; }
+        if (!first_ && !out_.empty()) out_ += ',';
+        first_ = false;
+    }
+    void escape(unsigned c) {
+        switch (c) {
+        case '"': out_ += "\\\""; return;
+        case '\\': out_ += "\\\\"; return;
+        case '\n': out_ += "\\n"; return;
+        case '\r': out_ += "\\r"; return;
+        case '\t': out_ += "\\t"; return;
+        default: break;
+        }
+        if (c < 0x20 || c > 0x7E) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out_ += buf;
+        } else {
+            out_ += static_cast<char>(c);
+        }
+    }
+    std::string out_;
+    bool first_ = true;
+    bool pendingValue_ = false;
+};
+
+// ---------------------------------------------------------------- window facts
+
+std::wstring textOf(HWND h) {
+    // WM_GETTEXT through a bounded send, so a hung target cannot hang the tests.
+    DWORD_PTR len = 0;
+    if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &len)) return L"";
+    std::vector<wchar_t> buf(len + 2, L'\0');
+    DWORD_PTR got = 0;
+    if (!SendMessageTimeoutW(h, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()),
+                             SMTO_ABORTIFHUNG, 2000, &got))
+        return L"";
+    return std::wstring(buf.data(), got < buf.size() ? got : buf.size() - 1);
+}
+
+std::wstring classOf(HWND h) {
+    wchar_t buf[256] = {0};
+    GetClassNameW(h, buf, 255);
+    return buf;
+}
+
+std::wstring withoutAmpersands(const std::wstring& s) {
+    std::wstring r;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == L'&') {
+            if (i + 1 < s.size() && s[i + 1] == L'&') { r += L'&'; ++i; }
+            continue;
+        }
+        r += s[i];
+    }
+    return r;
+}
+
+RECT clientOnScreen(HWND h) {
+    RECT r{};
+    GetClientRect(h, &r);
+    POINT tl{r.left, r.top}, br{r.right, r.bottom};
+    ClientToScreen(h, &tl);
+    ClientToScreen(h, &br);
+    return RECT{tl.x, tl.y, br.x, br.y};
+}
+
+void windowFacts(Json& j, HWND h) {
+    LONG style = GetWindowLongW(h, GWL_STYLE);
+    LONG ex = GetWindowLongW(h, GWL_EXSTYLE);
+    RECT wr{};
+    GetWindowRect(h, &wr);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    j.key("hwnd"); j.hwnd(h);
+    j.key("title"); j.wstr(textOf(h));
+    j.key("class"); j.wstr(classOf(h));
+    j.key("pid"); j.num(pid);
+    j.key("owner"); j.hwnd(GetWindow(h, GW_OWNER));
+    j.key("rect"); j.rect(wr);
+    j.key("client"); j.rect(clientOnScreen(h));
+    j.key("style"); j.num(static_cast<unsigned long>(style));
+    j.key("exstyle"); j.num(static_cast<unsigned long>(ex));
+    j.key("visible"); j.boolean(IsWindowVisible(h));
+    j.key("enabled"); j.boolean(IsWindowEnabled(h));
+    j.key("maximized"); j.boolean(IsZoomed(h));
+    j.key("minimized"); j.boolean(IsIconic(h));
+    j.key("caption"); j.boolean((style & WS_CAPTION) == WS_CAPTION);
+    j.key("sysmenu"); j.boolean(style & WS_SYSMENU);
+    j.key("thickframe"); j.boolean(style & WS_THICKFRAME);
+    j.key("minbox"); j.boolean(style & WS_MINIMIZEBOX);
+    j.key("maxbox"); j.boolean(style & WS_MAXIMIZEBOX);
+    j.key("appwindow"); j.boolean(ex & WS_EX_APPWINDOW);
+    j.key("toolwindow"); j.boolean(ex & WS_EX_TOOLWINDOW);
+    j.key("dlgmodalframe"); j.boolean(ex & WS_EX_DLGMODALFRAME);
+}
+
+std::vector<HWND> g_found;
+
+BOOL CALLBACK collect(HWND h, LPARAM) {
+    g_found.push_back(h);
+    return TRUE;
+}
+
+std::vector<HWND> topLevel() {
+    g_found.clear();
+    EnumWindows(collect, 0);
+    return g_found;
+}
+
+// Direct children in Z order; recursion is done by the caller so that each
+// control's parent is known and the order is stable.
+std::vector<HWND> directChildren(HWND parent) {
+    std::vector<HWND> r;
+    for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) r.push_back(c);
+    return r;
+}
+
+void controlFacts(Json& j, HWND h, HWND parent, int depth) {
+    LONG style = GetWindowLongW(h, GWL_STYLE);
+    std::wstring cls = classOf(h);
+    RECT wr{};
+    GetWindowRect(h, &wr);
+    j.key("hwnd"); j.hwnd(h);
+    j.key("parent"); j.hwnd(parent);
+    j.key("depth"); j.num(depth);
+    j.key("class"); j.wstr(cls);
+    j.key("id"); j.num(GetDlgCtrlID(h));
+    j.key("text"); j.wstr(textOf(h));
+    j.key("rect"); j.rect(wr);
+    j.key("style"); j.num(static_cast<unsigned long>(style));
+    j.key("visible"); j.boolean(IsWindowVisible(h));
+    j.key("enabled"); j.boolean(IsWindowEnabled(h));
+    j.key("tabstop"); j.boolean(style & WS_TABSTOP);
+    bool isButton = _wcsicmp(cls.c_str(), L"Button") == 0;
+    j.key("defpushbutton"); j.boolean(isButton && (style & 0x0F) == BS_DEFPUSHBUTTON);
+    bool isStatic = _wcsicmp(cls.c_str(), L"Static") == 0;
+    j.key("ssicon"); j.boolean(isStatic && (style & SS_TYPEMASK) == SS_ICON);
+}
+
+void controlsOf(Json& j, HWND parent, int depth) {
+    for (HWND c : directChildren(parent)) {
+        j.begin('{');
+        controlFacts(j, c, parent, depth);
+        j.end('}');
+        controlsOf(j, c, depth + 1);
+    }
+}
+
+HWND findWindow(const wchar_t* spec) {
+    if (spec[0] == L'#') return reinterpret_cast<HWND>(static_cast<ULONG_PTR>(wcstoul(spec + 1, nullptr, 16)));
+    // Prefer a visible window of that title; fall back to any.
+    HWND any = nullptr;
+    for (HWND h : topLevel()) {
+        if (textOf(h) == spec) {
+            if (IsWindowVisible(h)) return h;
+            if (!any) any = h;
+        }
+    }
+    return any;
+}
+
+HWND findChild(HWND parent, const wchar_t* cls, const std::wstring& text) {
+    for (HWND c : directChildren(parent)) {
+        if (_wcsicmp(classOf(c).c_str(), cls) == 0 && withoutAmpersands(textOf(c)) == text) return c;
+        if (HWND d = findChild(c, cls, text)) return d;
+    }
+    return nullptr;
+}
+
+HWND findChildById(HWND parent, int id) {
+    for (HWND c : directChildren(parent)) {
+        if (GetDlgCtrlID(c) == id) return c;
+        if (HWND d = findChildById(c, id)) return d;
+    }
+    return nullptr;
+}
+
+void focusFacts(Json& j) {
+    HWND fg = GetForegroundWindow();
+    j.key("foreground"); j.hwnd(fg);
+    j.key("foreground_title"); j.wstr(fg ? textOf(fg) : L"");
+    GUITHREADINFO gti{};
+    gti.cbSize = sizeof gti;
+    DWORD tid = fg ? GetWindowThreadProcessId(fg, nullptr) : 0;
+    bool ok = GetGUIThreadInfo(tid, &gti);
+    j.key("active"); j.hwnd(ok ? gti.hwndActive : nullptr);
+    j.key("focus"); j.hwnd(ok ? gti.hwndFocus : nullptr);
+    if (ok && gti.hwndFocus) {
+        j.key("focus_class"); j.wstr(classOf(gti.hwndFocus));
+        j.key("focus_text"); j.wstr(textOf(gti.hwndFocus));
+        j.key("focus_id"); j.num(GetDlgCtrlID(gti.hwndFocus));
+    } else {
+        j.key("focus_class"); j.null();
+        j.key("focus_text"); j.null();
+        j.key("focus_id"); j.null();
+    }
+}
+
+// Which standard icon a message box shows, when the Static's icon handle equals
+// one of the shared system icons as this process sees them.
+const char* iconName(HICON icon) {
+    struct Known { LPCWSTR id; const char* name; };
+    static const Known known[] = {
+        {IDI_HAND, "hand"}, {IDI_EXCLAMATION, "exclamation"},
+        {IDI_ASTERISK, "asterisk"}, {IDI_QUESTION, "question"},
+    };
+    for (const Known& k : known)
+        if (icon && LoadIconW(nullptr, k.id) == icon) return k.name;
+    return icon ? "other" : "none";
+}
+
+void msgboxFacts(Json& j, HWND box) {
+    j.key("window"); j.begin('{'); windowFacts(j, box); j.end('}');
+    HWND text = GetDlgItem(box, 0xFFFF);
+    j.key("text"); if (text) j.wstr(textOf(text)); else j.null();
+    HWND iconCtl = nullptr;
+    for (HWND c : directChildren(box)) {
+        if (_wcsicmp(classOf(c).c_str(), L"Static") == 0 &&
+            (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) { iconCtl = c; break; }
+    }
+    j.key("has_icon"); j.boolean(iconCtl != nullptr);
+    HICON icon = nullptr;
+    if (iconCtl) {
+        DWORD_PTR r = 0;
+        if (SendMessageTimeoutW(iconCtl, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &r))
+            icon = reinterpret_cast<HICON>(r);
+    }
+    // Across processes Wine hands out per-process icon handles, so this often says
+    // "other"; the tests then tell the icon by its colours in a screenshot of icon_rect.
+    j.key("icon"); j.str(iconName(icon));
+    RECT ir{};
+    if (iconCtl) GetWindowRect(iconCtl, &ir);
+    j.key("icon_rect"); j.rect(ir);
+    j.key("buttons"); j.begin('[');
+    for (HWND c : directChildren(box)) {
+        if (_wcsicmp(classOf(c).c_str(), L"Button") == 0 && IsWindowVisible(c))
+            j.wstr(withoutAmpersands(textOf(c)));
+    }
+    j.end(']');
+}
+
+void dpiFacts(Json& j) {
+    HDC dc = GetDC(nullptr);
+    j.key("dpi_x"); j.num(GetDeviceCaps(dc, LOGPIXELSX));
+    j.key("dpi_y"); j.num(GetDeviceCaps(dc, LOGPIXELSY));
+    ReleaseDC(nullptr, dc);
+    j.key("screen"); j.begin('[');
+    j.num(GetSystemMetrics(SM_CXSCREEN)); j.num(GetSystemMetrics(SM_CYSCREEN));
+    j.end(']');
+}
+
+int emit(const Json& j, const wchar_t* outPath) {
+    std::string text = j.text() + "\n";
+    if (!outPath) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
+        return 0;
+    }
+    // Write beside the target and rename, so the reader sees all or nothing.
+    std::wstring tmp = std::wstring(outPath) + L".part";
+    HANDLE f = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return 3;
+    DWORD done = 0;
+    BOOL ok = WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
+    CloseHandle(f);
+    if (!ok || !MoveFileExW(tmp.c_str(), outPath, MOVEFILE_REPLACE_EXISTING)) return 3;
+    return 0;
+}
+
+void result(Json& j, bool ok, const char* error) {
+    j.key("ok"); j.boolean(ok);
+    if (error) { j.key("error"); j.str(error); }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const wchar_t* outPath = nullptr;
+    std::vector<const wchar_t*> args;
+    for (int i = 1; i < argc; ++i) {
+        if (wcscmp(argv[i], L"--out") == 0 && i + 1 < argc) outPath = argv[++i];
+        else args.push_back(argv[i]);
+    }
+    Json j;
+    j.begin('{');
+    int rc = 0;
+    auto need = [&](size_t n) { return args.size() >= n; };
+    std::wstring cmd = args.empty() ? L"" : args[0];
+    j.key("command"); j.wstr(cmd);
+
+    if (cmd == L"windows" || cmd == L"snapshot") {
+        j.key("windows"); j.begin('[');
+        for (HWND h : topLevel()) {
+            j.begin('{');
+            windowFacts(j, h);
+            if (cmd == L"snapshot" && IsWindowVisible(h)) {
+                j.key("controls"); j.begin('['); controlsOf(j, h, 0); j.end(']');
+            }
+            j.end('}');
+        }
+        j.end(']');
+        if (cmd == L"snapshot") { focusFacts(j); dpiFacts(j); }
+        result(j, true, nullptr);
+    } else if (cmd == L"controls" && need(2)) {
+        HWND w = findWindow(args[1]);
+        if (w && IsWindow(w)) {
+            j.key("window"); j.begin('{'); windowFacts(j, w); j.end('}');
+            j.key("controls"); j.begin('['); controlsOf(j, w, 0); j.end(']');
+            result(j, true, nullptr);
+        } else { result(j, false, "window not found"); rc = 1; }
+    } else if (cmd == L"focus") {
+        focusFacts(j);
+        result(j, true, nullptr);
+    } else if (cmd == L"msgbox" && need(2)) {
+        HWND w = findWindow(args[1]);
+        if (w && IsWindow(w)) { msgboxFacts(j, w); result(j, true, nullptr); }
+        else { result(j, false, "window not found"); rc = 1; }
+    } else if (cmd == L"click" && need(3)) {
+        HWND w = findWindow(args[1]);
+        HWND b = w ? findChild(w, L"Button", withoutAmpersands(args[2])) : nullptr;
+        if (b) {
+            // Posted, never sent: the click handler may run a modal loop of its own.
+            PostMessageW(b, BM_CLICK, 0, 0);
+            j.key("button"); j.hwnd(b);
+            j.key("enabled"); j.boolean(IsWindowEnabled(b));
+            result(j, true, nullptr);
+        } else { result(j, false, w ? "button not found" : "window not found"); rc = 1; }
+    } else if (cmd == L"close" && need(2)) {
+        HWND w = findWindow(args[1]);
+        if (w && IsWindow(w)) {
+            PostMessageW(w, WM_SYSCOMMAND, SC_CLOSE, 0);
+            j.key("window"); j.hwnd(w);
+            result(j, true, nullptr);
+        } else { result(j, false, "window not found"); rc = 1; }
+    } else if (cmd == L"settext" && need(4)) {
+        HWND w = findWindow(args[1]);
+        HWND e = w ? findChildById(w, static_cast<int>(wcstol(args[2], nullptr, 0))) : nullptr;
+        DWORD_PTR r = 0;
+        if (e && SendMessageTimeoutW(e, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(args[3]),
+                                     SMTO_ABORTIFHUNG, 2000, &r)) {
+            j.key("control"); j.hwnd(e);
+            j.key("text"); j.wstr(textOf(e));
+            result(j, true, nullptr);
+        } else { result(j, false, e ? "WM_SETTEXT failed" : "control not found"); rc = 1; }
+    } else if (cmd == L"dpi") {
+        dpiFacts(j);
+        result(j, true, nullptr);
+    } else {
+        result(j, false, "usage: uia windows|snapshot|focus|dpi|controls W|msgbox W|click W TEXT|close W|settext W ID TEXT");
+        rc = 2;
+    }
+    j.end('}');
+    int wrc = emit(j, outPath);
+    return wrc ? wrc : rc;
+}
