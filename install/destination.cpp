@@ -1,0 +1,109 @@
+#include "destination.h"
+
+#include <array>
+#include <cwctype>
+#include <vector>
+
+namespace install {
+
+namespace {
+
+const wchar_t kForbidden[] = L"<>:\"/|?*";
+
+std::wstring Upper(std::wstring s) {
+  for (auto& c : s) c = static_cast<wchar_t>(std::towupper(c));
+  return s;
+}
+
+bool IsReservedName(const std::wstring& component) {
+  // Device names are reserved with any extension, and with trailing spaces before it.
+  std::wstring base = Upper(component.substr(0, component.find(L'.')));
+  while (!base.empty() && base.back() == L' ') base.pop_back();
+  static const std::array<const wchar_t*, 6> fixed{L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+  for (const wchar_t* n : fixed) {
+    if (base == n) return true;
+  }
+  if (base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0)) {
+    const wchar_t d = base[3];
+    // COM1..COM9 and LPT1..LPT9, also with the superscript digits ¹ ² ³.
+    if ((d >= L'1' && d <= L'9') || d == 0x00B9 || d == 0x00B2 || d == 0x00B3) return true;
+  }
+  return false;
+}
+
+std::wstring Quoted(const std::wstring& s) { return L"\"" + s + L"\""; }
+
+const wchar_t kFullPathHint[] =
+    L"Please enter the full path of the destination directory, beginning with a drive letter "
+    L"(for example C:\\Program Files\\Quorvant '99) or with a network share (\\\\server\\share).";
+
+}  // namespace
+
+std::wstring WithTrailingBackslash(const std::wstring& folder) {
+  if (!folder.empty() && folder.back() == L'\\') return folder;
+  return folder + L"\\";
+}
+
+std::wstring DestinationProblem(const std::wstring& folder) {
+  bool blank = true;
+  for (wchar_t c : folder) blank = blank && std::iswspace(c);
+  if (blank) return L"Please choose a destination directory.";
+
+  for (wchar_t c : folder) {
+    if (c < 32) return L"The destination directory contains a character that cannot be used in a directory name.";
+  }
+
+  // Split off the root: "X:\" or "\\server\share\".
+  size_t pos = 0;
+  if (folder.size() >= 3 && folder[1] == L':' && folder[2] == L'\\' && folder[0] < 128 && std::iswalpha(folder[0])) {
+    pos = 3;
+  } else if (folder.size() > 2 && folder[0] == L'\\' && folder[1] == L'\\') {
+    const size_t serverEnd = folder.find(L'\\', 2);
+    if (serverEnd == std::wstring::npos || serverEnd == 2) return kFullPathHint;
+    const size_t shareEnd = folder.find(L'\\', serverEnd + 1);
+    const std::wstring server = folder.substr(2, serverEnd - 2);
+    const std::wstring share = folder.substr(serverEnd + 1, shareEnd == std::wstring::npos ? std::wstring::npos
+                                                                                          : shareEnd - serverEnd - 1);
+    if (share.empty() || server == L"?" || server == L".") return kFullPathHint;
+    for (const std::wstring& part : {server, share}) {
+      for (wchar_t c : part) {
+        if (std::wstring(kForbidden).find(c) != std::wstring::npos) return kFullPathHint;
+      }
+    }
+    pos = shareEnd == std::wstring::npos ? folder.size() : shareEnd + 1;
+  } else {
+    return kFullPathHint;
+  }
+
+  while (pos < folder.size()) {
+    size_t end = folder.find(L'\\', pos);
+    if (end == std::wstring::npos) end = folder.size();
+    const std::wstring part = folder.substr(pos, end - pos);
+    if (part.empty()) return L"The destination directory " + Quoted(folder) + L" contains an empty directory name (\\\\).";
+    for (wchar_t c : part) {
+      if (std::wstring(kForbidden).find(c) != std::wstring::npos) {
+        return L"A directory name cannot contain any of the following characters:\n< > : \" / | ? *\n\nPlease "
+               L"correct " +
+               Quoted(part) + L".";
+      }
+    }
+    if (part == L"." || part == L"..") {
+      return L"The destination directory must not contain \".\" or \"..\". " + std::wstring(kFullPathHint);
+    }
+    if (part.back() == L'.' || part.back() == L' ') {
+      return L"A directory name cannot end with a dot or a space. Please correct " + Quoted(part) + L".";
+    }
+    if (IsReservedName(part)) {
+      return Quoted(part) + L" is a name reserved by Windows and cannot be used as a directory name.";
+    }
+    pos = end + 1;
+  }
+
+  if (WithTrailingBackslash(folder).size() > MaxDestPathLength) {
+    return L"The destination directory path is too long. Please choose a path of at most " +
+           std::to_wstring(MaxDestPathLength - 1) + L" characters.";
+  }
+  return {};
+}
+
+}  // namespace install

@@ -1,0 +1,269 @@
+// The windowing runtime: forms with named controls, event handlers, loading and unloading,
+// modeless and modal showing, message boxes, the application and screen objects and the end
+// statement. The portable logic lives here; a Backend puts it on the screen (Win32) or records it
+// (headless, for tests).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "definitions.h"
+#include "errors.h"
+
+namespace platform {
+class FileSystem;
+}
+
+namespace rt {
+
+class Application;
+class Backend;
+class Form;
+
+enum class Event : uint8_t { Click, Change, GotFocus, LostFocus };
+
+// Message box styles (the values of the Win32 MB_* constants).
+namespace mb {
+constexpr int OkOnly = 0;
+constexpr int Critical = 16;
+constexpr int Exclamation = 48;
+}  // namespace mb
+
+// One line of a directory list: the folders of the current path (open), then its sub-folders.
+struct DirItem {
+  std::wstring name;   // shown text: "C:\" for the root, then a folder's own name
+  std::wstring path;   // full path of that folder
+  int depth;           // indentation level
+  bool open;           // part of the current path
+};
+
+class Control {
+ public:
+  Control(Form& form, const ControlDef& def, int index);
+
+  const ControlDef& Def() const { return def_; }
+  const wchar_t* Name() const { return def_.name; }
+  Kind GetKind() const { return def_.kind; }
+  Form& Owner() const { return form_; }
+  int Index() const { return index_; }
+  Control* Container() const { return container_; }
+
+  // Labels, buttons, frames.
+  const std::wstring& Caption() const { return caption_; }
+  void SetCaption(const std::wstring& text);
+  // Repaints the control at once.
+  void Refresh();
+  bool Enabled() const { return enabled_; }
+
+  // Text boxes.
+  std::wstring Text() const;
+  void SetText(const std::wstring& text);
+  void SetSelection(int start, int length);
+  void SetFocus();
+
+  // Picture boxes: the drawing surface, in twips from the top-left of the drawing area.
+  void Cls();
+  double ScaleWidth() const;
+  double ScaleHeight() const;
+  void FillBox(double x1, double y1, double x2, double y2, Colour colour);
+  double TextWidth(const std::wstring& text) const;
+  double TextHeight(const std::wstring& text) const;
+  double CurrentX = 0;
+  double CurrentY = 0;
+  void Print(const std::wstring& text);
+
+  // Directory lists.
+  const std::wstring& Path() const { return path_; }
+  void SetPath(const std::wstring& folder);
+  const std::vector<DirItem>& DirItems() const { return dirItems_; }
+  // Drive lists: the drive as "c: [label]".
+  const std::wstring& Drive() const { return drive_; }
+  void SetDrive(const std::wstring& drive);
+  const std::vector<std::wstring>& DriveItems() const { return driveItems_; }
+  int ListIndex() const { return listIndex_; }
+
+  // Backend side.
+  void* native = nullptr;
+  void ResetToDefinition();
+  void SetContainer(Control* c) { container_ = c; }
+  void FillDriveList();
+  void FillDirList();
+  // Lists start on the current drive and directory, without a Change event.
+  void InitList();
+  void StoreTypedText(const std::wstring& t) { caption_ = t; }
+  void SelectListItem(int index) { listIndex_ = index; }
+
+ private:
+  Backend& backend() const;
+  Form& form_;
+  const ControlDef& def_;
+  int index_;
+  Control* container_ = nullptr;
+  std::wstring caption_;
+  bool enabled_ = true;
+  std::wstring path_;
+  std::wstring drive_;
+  std::vector<DirItem> dirItems_;
+  std::vector<std::wstring> driveItems_;
+  int listIndex_ = -1;
+};
+
+class Form {
+ public:
+  Form(Application& app, FormDef def);
+  virtual ~Form();
+  Form(const Form&) = delete;
+  Form& operator=(const Form&) = delete;
+
+  const FormDef& Def() const { return def_; }
+  const wchar_t* Name() const { return def_.name; }
+  Application& App() const { return app_; }
+
+  // Loads the form if it is not loaded: creates its window (hidden) and runs Form_Load at once.
+  void Load();
+  // Shows the form, loading it first. A modal show returns only when the form has been unloaded.
+  void Show();
+  void ShowModal();
+  // Runs Form_Unload (which may cancel), then destroys the window. Unloading discards every change
+  // to the controls: the next load starts from the definition again.
+  void Unload();
+  // Repaints the whole form at once.
+  void Refresh();
+
+  bool IsLoaded() const { return loaded_; }
+  bool IsModal() const { return modal_; }
+
+  // The window's outer rectangle in twips.
+  double Left() const;
+  double Top() const;
+  double Width() const;
+  double Height() const;
+  void Move(double left, double top);
+
+  // Places the window in the middle of the screen (top first, then left).
+  void CentreOnScreen();
+
+  Control& operator[](const wchar_t* name);
+  std::vector<std::unique_ptr<Control>>& Controls() { return controls_; }
+
+  // Dispatches an event to its handler, if the form has one; errors propagate to the caller.
+  void Fire(const Control& control, Event event);
+  bool HasHandler(const wchar_t* control, Event event) const;
+  // The close box or the system menu: unloads the form.
+  void CloseFromFrame();
+
+  void* native = nullptr;
+
+ protected:
+  virtual void Form_Load() {}
+  virtual void Form_Unload(int& /*cancel*/) {}
+  using Handler = std::function<void()>;
+  void On(const wchar_t* control, Event event, Handler handler);
+
+ private:
+  struct Binding {
+    const wchar_t* control;
+    Event event;
+    Handler handler;
+  };
+  Application& app_;
+  FormDef def_;
+  std::vector<std::unique_ptr<Control>> controls_;
+  std::vector<Binding> bindings_;
+  bool loaded_ = false;
+  bool modal_ = false;
+};
+
+// The runtime's application object, screen object, message boxes and the end statement.
+class Application {
+ public:
+  Application(Backend& backend, platform::FileSystem& files, std::wstring programFolder,
+              std::wstring title);
+
+  Backend& GetBackend() { return backend_; }
+  platform::FileSystem& Files() { return files_; }
+
+  // The program's folder, without a trailing backslash (a drive root is "D:").
+  const std::wstring& Path() const { return path_; }
+  const std::wstring& Title() const { return title_; }
+
+  double ScreenWidth() const;
+  double ScreenHeight() const;
+
+  int MsgBox(const std::wstring& text, int style, const std::wstring& title);
+  // Ends the program at once: no further handler runs.
+  [[noreturn]] void End();
+
+  // Loads the start-up form (running its load handler) and then serves the windows until none is
+  // loaded. Returns the process exit code.
+  int Run(Form& startup);
+
+  // Runs `action` at an event boundary: what no handler caught is reported in the runtime's own
+  // message box, and the program ends.
+  void Guard(const std::function<void()>& action);
+  [[noreturn]] void ReportUncaught(const std::wstring& text);
+
+  // Form bookkeeping for the backend.
+  void FormLoaded(Form& f);
+  void FormUnloaded(Form& f);
+  const std::vector<Form*>& LoadedForms() const { return loaded_; }
+  Form* StartupForm() const { return startup_; }
+  Form* ActiveModal() const { return modalStack_.empty() ? nullptr : modalStack_.back(); }
+  void PushModal(Form& f) { modalStack_.push_back(&f); }
+  void PopModal() { modalStack_.pop_back(); }
+
+ private:
+  Backend& backend_;
+  platform::FileSystem& files_;
+  std::wstring path_;
+  std::wstring title_;
+  std::vector<Form*> loaded_;
+  std::vector<Form*> modalStack_;
+  Form* startup_ = nullptr;
+};
+
+// What a form and its controls need from the screen.
+class Backend {
+ public:
+  virtual ~Backend() = default;
+
+  virtual void CreateForm(Form& form) = 0;
+  virtual void DestroyForm(Form& form) = 0;
+  virtual void ShowForm(Form& form) = 0;
+  // Disables the other forms and serves events until `form` is unloaded; then re-enables them.
+  virtual void RunModal(Form& form) = 0;
+  // Serves events until no form is loaded.
+  virtual void RunMainLoop(Application& app) = 0;
+  virtual void RefreshForm(Form& form) = 0;
+
+  virtual void ControlChanged(Control& control) = 0;  // caption, text or list contents changed
+  virtual void RefreshControl(Control& control) = 0;
+  virtual std::wstring ReadText(Control& control) = 0;
+  virtual void SetSelection(Control& control, int start, int length) = 0;
+  virtual void SetFocus(Control& control) = 0;
+
+  virtual int Dpi() = 0;
+  virtual double ScreenWidthTwips() = 0;
+  virtual double ScreenHeightTwips() = 0;
+  struct Rect {
+    double left, top, width, height;
+  };
+  virtual Rect FormRect(Form& form) = 0;
+  virtual void MoveForm(Form& form, double left, double top) = 0;
+
+  virtual void PictureClear(Control& box) = 0;
+  virtual double PictureScaleWidth(Control& box) = 0;
+  virtual double PictureScaleHeight(Control& box) = 0;
+  virtual void PictureFillBox(Control& box, double x1, double y1, double x2, double y2, Colour colour) = 0;
+  virtual double PictureTextWidth(Control& box, const std::wstring& text) = 0;
+  virtual double PictureTextHeight(Control& box, const std::wstring& text) = 0;
+  virtual void PicturePrint(Control& box, double x, double y, const std::wstring& text) = 0;
+
+  virtual int ShowMessage(Form* owner, const std::wstring& text, const std::wstring& title, int style) = 0;
+  [[noreturn]] virtual void EndProgram(int exitCode) = 0;
+};
+
+}  // namespace rt
