@@ -1,0 +1,139 @@
+#include "link_plan.h"
+
+namespace stkit {
+
+namespace {
+
+bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+bool isForbiddenChar(wchar_t c) {
+    if (c < 0x20) return true;
+    switch (c) {
+        case L'<': case L'>': case L':': case L'"': case L'/': case L'\\': case L'|': case L'?': case L'*':
+            return true;
+        default:
+            return false;
+    }
+}
+
+wchar_t upper(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
+
+bool equalsNoCase(const std::wstring& s, const wchar_t* word) {
+    std::size_t i = 0;
+    for (; word[i] != 0; ++i) {
+        if (i >= s.size() || upper(s[i]) != word[i]) return false;
+    }
+    return i == s.size();
+}
+
+// CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9 name devices whatever extension follows them.
+bool isReservedDeviceName(const std::wstring& s) {
+    std::wstring base = s.substr(0, s.find(L'.'));
+    while (!base.empty() && base.back() == L' ') base.pop_back();
+    if (equalsNoCase(base, L"CON") || equalsNoCase(base, L"PRN") || equalsNoCase(base, L"AUX") ||
+        equalsNoCase(base, L"NUL")) {
+        return true;
+    }
+    if (base.size() == 4 && base[3] >= L'1' && base[3] <= L'9') {
+        std::wstring stem = base.substr(0, 3);
+        return equalsNoCase(stem, L"COM") || equalsNoCase(stem, L"LPT");
+    }
+    return false;
+}
+
+}  // namespace
+
+bool isValidComponent(const std::wstring& s) {
+    if (s.empty() || s == L"." || s == L"..") return false;
+    for (wchar_t c : s) {
+        if (isForbiddenChar(c)) return false;
+    }
+    if (s.back() == L'.' || s.back() == L' ') return false;
+    return !isReservedDeviceName(s);
+}
+
+bool isValidLinkName(const std::wstring& name) {
+    return !name.empty() && isValidComponent(name + L".lnk");
+}
+
+bool splitGroup(const std::wstring& folder, std::vector<std::wstring>& levels) {
+    levels.clear();
+    if (folder.empty()) return true;
+    if (isSeparator(folder.front())) return false;  // "\Group" or "\\server\share"
+    std::size_t start = 0;
+    while (start < folder.size()) {
+        std::size_t end = start;
+        while (end < folder.size() && !isSeparator(folder[end])) ++end;
+        std::wstring level = folder.substr(start, end - start);
+        if (!isValidComponent(level)) return false;  // also catches "C:", "..", and "A\\B"
+        levels.push_back(level);
+        start = end + 1;
+    }
+    return true;
+}
+
+std::wstring workingDirectoryOf(const std::wstring& target) {
+    std::size_t slash = target.rfind(L'\\');
+    if (slash == std::wstring::npos) return std::wstring();
+    if (slash == 2 && target[1] == L':') return target.substr(0, 3);
+    return target.substr(0, slash);
+}
+
+std::wstring joinPath(const std::wstring& dir, const std::wstring& component) {
+    if (dir.empty()) return component;
+    if (dir.back() == L'\\') return dir + component;
+    return dir + L'\\' + component;
+}
+
+bool checkRequest(const LinkRequest& request, std::vector<std::wstring>& levels) {
+    return !request.target.empty() && isValidLinkName(request.name) && splitGroup(request.folder, levels);
+}
+
+bool planLink(const LinkRequest& request, const std::wstring& programs, std::vector<std::wstring>& dirs,
+              LinkSpec& spec) {
+    dirs.clear();
+    std::vector<std::wstring> levels;
+    if (programs.empty() || !checkRequest(request, levels)) return false;
+    std::wstring dir = programs;
+    for (const std::wstring& level : levels) {
+        dir = joinPath(dir, level);
+        dirs.push_back(dir);
+    }
+    spec.linkPath = joinPath(dir, request.name + L".lnk");
+    spec.target = request.target;
+    spec.arguments = request.arguments;
+    spec.workingDirectory = workingDirectoryOf(request.target);
+    spec.description = request.name;
+    spec.iconPath = request.target;
+    spec.iconIndex = 0;
+    return true;
+}
+
+bool createLink(const LinkRequest& request, LinkWriter& writer) {
+    // Reject bad arguments before touching anything.
+    std::vector<std::wstring> levels;
+    if (!checkRequest(request, levels)) return false;
+
+    std::wstring programs;
+    std::vector<std::wstring> dirs;
+    LinkSpec spec;
+    if (!writer.programsFolder(programs) || !planLink(request, programs, dirs, spec)) return false;
+
+    std::vector<std::wstring> created;
+    bool ok = true;
+    for (const std::wstring& dir : dirs) {
+        DirResult r = writer.makeDir(dir);
+        if (r == DirResult::Failed) {
+            ok = false;
+            break;
+        }
+        if (r == DirResult::Created) created.push_back(dir);
+    }
+    if (ok) ok = writer.save(spec);
+    if (!ok) {
+        for (auto it = created.rbegin(); it != created.rend(); ++it) writer.removeDir(*it);
+    }
+    return ok;
+}
+
+}  // namespace stkit

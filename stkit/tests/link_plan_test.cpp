@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "link_plan.h"
+
+namespace {
+
+using stkit::DirResult;
+using stkit::LinkRequest;
+using stkit::LinkSpec;
+
+const std::wstring kPrograms = L"C:\\Users\\ann\\Start Menu\\Programs";
+const std::wstring kTarget = L"C:\\Program Files\\Quorvant '99\\QV99.EXE";
+
+// Records what the shortcut maker does to the file system and shell.
+class FakeWriter : public stkit::LinkWriter {
+public:
+    bool programsOk = true;
+    bool saveOk = true;
+    std::set<std::wstring> existing;   // directories that are already there
+    std::set<std::wstring> unmakable;  // directories whose creation fails
+
+    int programsCalls = 0;
+    std::vector<std::wstring> made;     // every makeDir call, in order
+    std::vector<std::wstring> removed;  // every removeDir call, in order
+    std::vector<LinkSpec> saved;        // every save call
+
+    bool programsFolder(std::wstring& path) override {
+        ++programsCalls;
+        if (!programsOk) return false;
+        path = kPrograms;
+        return true;
+    }
+    DirResult makeDir(const std::wstring& path) override {
+        made.push_back(path);
+        if (unmakable.count(path)) return DirResult::Failed;
+        return existing.count(path) ? DirResult::Existed : DirResult::Created;
+    }
+    void removeDir(const std::wstring& path) override { removed.push_back(path); }
+    bool save(const LinkSpec& spec) override {
+        saved.push_back(spec);
+        return saveOk;
+    }
+};
+
+LinkRequest request(const std::wstring& folder, const std::wstring& name = L"Quorvant '99",
+                    const std::wstring& target = kTarget, const std::wstring& arguments = L"") {
+    return LinkRequest{folder, name, target, arguments};
+}
+
+// --- Where the link goes -------------------------------------------------------------------------
+
+TEST(LinkPlacement, EmptyFolderPutsTheLinkInProgramsItself) {
+    FakeWriter w;
+    ASSERT_TRUE(stkit::createLink(request(L""), w));
+    EXPECT_TRUE(w.made.empty());
+    ASSERT_EQ(w.saved.size(), 1u);
+    EXPECT_EQ(w.saved[0].linkPath, kPrograms + L"\\Quorvant '99.lnk");
+}
+
+TEST(LinkPlacement, GroupIsCreatedBelowPrograms) {
+    FakeWriter w;
+    ASSERT_TRUE(stkit::createLink(request(L"Quorvant"), w));
+    EXPECT_EQ(w.made, std::vector<std::wstring>{kPrograms + L"\\Quorvant"});
+    ASSERT_EQ(w.saved.size(), 1u);
+    EXPECT_EQ(w.saved[0].linkPath, kPrograms + L"\\Quorvant\\Quorvant '99.lnk");
+    EXPECT_TRUE(w.removed.empty());
+}
+
+TEST(LinkPlacement, NestedGroupCreatesEachLevelOutermostFirst) {
+    for (const std::wstring folder : {L"Office\\Quorvant '99", L"Office/Quorvant '99", L"Office\\Quorvant '99\\"}) {
+        SCOPED_TRACE(std::string(folder.begin(), folder.end()));
+        FakeWriter w;
+        w.existing.insert(kPrograms + L"\\Office");
+        ASSERT_TRUE(stkit::createLink(request(folder), w));
+        EXPECT_EQ(w.made, (std::vector<std::wstring>{kPrograms + L"\\Office", kPrograms + L"\\Office\\Quorvant '99"}));
+        ASSERT_EQ(w.saved.size(), 1u);
+        EXPECT_EQ(w.saved[0].linkPath, kPrograms + L"\\Office\\Quorvant '99\\Quorvant '99.lnk");
+    }
+}
+
+TEST(LinkPlacement, ProgramsFolderWithTrailingBackslashIsNotDoubled) {
+    EXPECT_EQ(stkit::joinPath(L"C:\\P\\", L"x.lnk"), L"C:\\P\\x.lnk");
+    EXPECT_EQ(stkit::joinPath(L"C:\\P", L"x.lnk"), L"C:\\P\\x.lnk");
+}
+
+// --- What the link holds -------------------------------------------------------------------------
+
+TEST(LinkContents, TargetArgumentsDescriptionAndIconComeFromTheRequest) {
+    FakeWriter w;
+    ASSERT_TRUE(stkit::createLink(request(L"", L"Quorvant '99", kTarget, L"/data \"D:\\Quorvant Data\""), w));
+    ASSERT_EQ(w.saved.size(), 1u);
+    const LinkSpec& s = w.saved[0];
+    EXPECT_EQ(s.target, kTarget);
+    EXPECT_EQ(s.arguments, L"/data \"D:\\Quorvant Data\"");
+    EXPECT_EQ(s.workingDirectory, L"C:\\Program Files\\Quorvant '99");
+    EXPECT_EQ(s.description, L"Quorvant '99");
+    EXPECT_EQ(s.iconPath, kTarget);
+    EXPECT_EQ(s.iconIndex, 0);
+}
+
+TEST(LinkContents, EmptyArgumentsStayEmpty) {
+    FakeWriter w;
+    ASSERT_TRUE(stkit::createLink(request(L""), w));
+    ASSERT_EQ(w.saved.size(), 1u);
+    EXPECT_EQ(w.saved[0].arguments, L"");
+}
+
+TEST(LinkContents, NonAsciiNameIsKept) {
+    FakeWriter w;
+    ASSERT_TRUE(stkit::createLink(request(L"", L"Caf\u00e9 \u00c4"), w));
+    ASSERT_EQ(w.saved.size(), 1u);
+    EXPECT_EQ(w.saved[0].linkPath, kPrograms + L"\\Caf\u00e9 \u00c4.lnk");
+    EXPECT_EQ(w.saved[0].description, L"Caf\u00e9 \u00c4");
+}
+
+TEST(LinkContents, WorkingDirectoryIsTheTargetsFolder) {
+    struct Case {
+        const wchar_t* target;
+        const wchar_t* dir;
+    };
+    const Case cases[] = {
+        {L"C:\\A\\B\\QV99.EXE", L"C:\\A\\B"},
+        {L"C:\\QV99.EXE", L"C:\\"},  // "C:" alone would mean the drive's current directory
+        {L"\\\\server\\share\\QV99.EXE", L"\\\\server\\share"},
+        {L"QV99.EXE", L""},
+        {L"C:QV99.EXE", L""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(stkit::workingDirectoryOf(c.target), c.dir);
+    }
+}
+
+TEST(LinkContents, TargetWithoutBackslashGivesLinkWithoutWorkingDirectory) {
+    FakeWriter w;
+    ASSERT_TRUE(stkit::createLink(request(L"", L"Quorvant '99", L"QV99.EXE"), w));
+    ASSERT_EQ(w.saved.size(), 1u);
+    EXPECT_EQ(w.saved[0].target, L"QV99.EXE");
+    EXPECT_EQ(w.saved[0].workingDirectory, L"");
+}
+
+// --- Failures: no shortcut, and nothing left behind ----------------------------------------------
+
+TEST(LinkFailure, FailingProgramsLookupMakesNothing) {
+    FakeWriter w;
+    w.programsOk = false;
+    EXPECT_FALSE(stkit::createLink(request(L"Quorvant"), w));
+    EXPECT_TRUE(w.made.empty());
+    EXPECT_TRUE(w.saved.empty());
+}
+
+TEST(LinkFailure, FailingSaveRemovesOnlyTheGroupLevelsItCreated) {
+    FakeWriter w;
+    w.saveOk = false;
+    w.existing.insert(kPrograms + L"\\Office");
+    EXPECT_FALSE(stkit::createLink(request(L"Office\\Quorvant\\Tools"), w));
+    EXPECT_EQ(w.saved.size(), 1u);
+    EXPECT_EQ(w.removed, (std::vector<std::wstring>{kPrograms + L"\\Office\\Quorvant\\Tools",
+                                                     kPrograms + L"\\Office\\Quorvant"}));
+}
+
+TEST(LinkFailure, FailingSaveInProgramsItselfRemovesNothing) {
+    FakeWriter w;
+    w.saveOk = false;
+    EXPECT_FALSE(stkit::createLink(request(L""), w));
+    EXPECT_TRUE(w.removed.empty());
+}
+
+TEST(LinkFailure, FailingGroupCreationSavesNothingAndUndoesEarlierLevels) {
+    FakeWriter w;
+    w.unmakable.insert(kPrograms + L"\\Office\\Quorvant");
+    EXPECT_FALSE(stkit::createLink(request(L"Office\\Quorvant\\Tools"), w));
+    EXPECT_EQ(w.made, (std::vector<std::wstring>{kPrograms + L"\\Office", kPrograms + L"\\Office\\Quorvant"}));
+    EXPECT_TRUE(w.saved.empty());
+    EXPECT_EQ(w.removed, std::vector<std::wstring>{kPrograms + L"\\Office"});
+}
+
+TEST(LinkFailure, EmptyTargetIsRejected) {
+    FakeWriter w;
+    EXPECT_FALSE(stkit::createLink(request(L"", L"Quorvant '99", L""), w));
+    EXPECT_TRUE(w.saved.empty());
+}
+
+// Bad arguments are refused before anything is looked up, created or saved.
+void expectRejected(const LinkRequest& r) {
+    FakeWriter w;
+    EXPECT_FALSE(stkit::createLink(r, w));
+    EXPECT_EQ(w.programsCalls, 0);
+    EXPECT_TRUE(w.made.empty());
+    EXPECT_TRUE(w.saved.empty());
+}
+
+TEST(LinkFailure, BadNamesAreRejected) {
+    const std::wstring names[] = {
+        L"",        L"a\\b",  L"a/b",  L"a:b",  L"a*b",   L"a?b",         L"a\"b", L"a<b",
+        L"a>b",     L"a|b",   L"tab\t", std::wstring(L"nul\0x", 5), L"CON", L"nul", L"Com1", L"lpt9",
+    };
+    for (const std::wstring& name : names) {
+        SCOPED_TRACE(testing::Message() << "name #" << (&name - names));
+        expectRejected(request(L"", name));
+    }
+}
+
+TEST(LinkFailure, BadFoldersAreRejected) {
+    const std::wstring folders[] = {
+        L"\\Quorvant", L"/Quorvant", L"C:\\Quorvant", L"C:Quorvant", L"\\\\server\\share",
+        L"..",         L"A\\..\\B",  L".",            L"A\\.\\B",    L"A\\\\B",
+        L"A*",         L"A?",        L"A|B",          L"Group.",     L"Group ",
+        L"CON",        L"A\\aux",    L"\\",
+    };
+    for (const std::wstring& folder : folders) {
+        SCOPED_TRACE(testing::Message() << "folder #" << (&folder - folders));
+        expectRejected(request(folder));
+    }
+}
+
+TEST(LinkFailure, OrdinaryNamesAndFoldersAreAccepted) {
+    for (const std::wstring name : {L"Quorvant '99", L"Readme (1)", L"v1.0 notes", L"CONsole", L"COM10", L"x."}) {
+        EXPECT_TRUE(stkit::isValidLinkName(name));
+    }
+    std::vector<std::wstring> levels;
+    ASSERT_TRUE(stkit::splitGroup(L"Quorvant '99\\Tools & Utilities", levels));
+    EXPECT_EQ(levels, (std::vector<std::wstring>{L"Quorvant '99", L"Tools & Utilities"}));
+}
+
+}  // namespace
