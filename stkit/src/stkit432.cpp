@@ -1,0 +1,143 @@
+// STKIT432.DLL: makes a Start menu shortcut with the shell's own link object.
+//
+//   long __stdcall fCreateShellLink(const char* folder, const char* name, const char* target,
+//                                   const char* arguments);
+//
+// The strings are ANSI (the system code page). The result is 0 when no shortcut was made and nonzero
+// only after the link file has been saved. Nothing else is written.
+//
+// Build switches for end-to-end tests of the caller:
+//   STKIT_ALWAYS_FAIL       makes nothing and always returns 0
+//   STKIT_SUCCESS_RESULT=n  the value returned after a saved link (default 1)
+// (src/noentry.def builds a third misfit: the function exported only under its decorated name.)
+
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <string>
+
+#include "link_plan.h"
+
+#ifndef STKIT_SUCCESS_RESULT
+#define STKIT_SUCCESS_RESULT 1
+#endif
+
+namespace {
+
+// Owns one reference to a COM interface.
+template <class T>
+class ComRef {
+public:
+    ComRef() = default;
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+    ~ComRef() {
+        if (p_) p_->Release();
+    }
+    T** put() { return &p_; }
+    T* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+
+private:
+    T* p_ = nullptr;
+};
+
+// Enters a single-threaded apartment for the duration of one call. If the thread is already in an
+// apartment of another kind, the call still runs in it, but only a successful initialisation is undone.
+class ComApartment {
+public:
+    ComApartment() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+    ~ComApartment() {
+        if (SUCCEEDED(hr_)) CoUninitialize();
+    }
+
+private:
+    HRESULT hr_;
+};
+
+#ifndef STKIT_ALWAYS_FAIL
+bool toWide(const char* s, std::wstring& out) {
+    if (s == nullptr) return false;
+    int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, s, -1, nullptr, 0);
+    if (n <= 0) return false;
+    out.resize(static_cast<std::size_t>(n));
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, s, -1, &out[0], n) != n) return false;
+    out.resize(static_cast<std::size_t>(n - 1));  // drop the terminating NUL
+    return true;
+}
+
+class ShellLinkWriter final : public stkit::LinkWriter {
+public:
+    bool programsFolder(std::wstring& path) override {
+        wchar_t buf[MAX_PATH];
+        if (SHGetFolderPathW(nullptr, CSIDL_PROGRAMS | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, buf) !=
+            S_OK) {
+            return false;
+        }
+        path = buf;
+        return true;
+    }
+
+    stkit::DirResult makeDir(const std::wstring& path) override {
+        if (CreateDirectoryW(path.c_str(), nullptr)) return stkit::DirResult::Created;
+        if (GetLastError() == ERROR_ALREADY_EXISTS) {
+            DWORD attrs = GetFileAttributesW(path.c_str());
+            if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+                return stkit::DirResult::Existed;
+            }
+        }
+        return stkit::DirResult::Failed;
+    }
+
+    void removeDir(const std::wstring& path) override { RemoveDirectoryW(path.c_str()); }
+
+    bool save(const stkit::LinkSpec& spec) override {
+        ComApartment apartment;
+        ComRef<IShellLinkW> link;
+        if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                    reinterpret_cast<void**>(link.put())))) {
+            return false;
+        }
+        if (FAILED(link->SetPath(spec.target.c_str())) || FAILED(link->SetArguments(spec.arguments.c_str())) ||
+            FAILED(link->SetDescription(spec.description.c_str())) ||
+            FAILED(link->SetIconLocation(spec.iconPath.c_str(), spec.iconIndex))) {
+            return false;
+        }
+        if (!spec.workingDirectory.empty() && FAILED(link->SetWorkingDirectory(spec.workingDirectory.c_str()))) {
+            return false;
+        }
+        ComRef<IPersistFile> file;
+        if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.put())))) return false;
+        return file->Save(spec.linkPath.c_str(), TRUE) == S_OK;
+    }
+};
+
+long createShellLink(const char* folder, const char* name, const char* target, const char* arguments) {
+    stkit::LinkRequest request;
+    if (!toWide(folder, request.folder) || !toWide(name, request.name) || !toWide(target, request.target) ||
+        !toWide(arguments, request.arguments)) {
+        return 0;
+    }
+    ShellLinkWriter writer;
+    return stkit::createLink(request, writer) ? STKIT_SUCCESS_RESULT : 0;
+}
+#endif
+
+}  // namespace
+
+extern "C" long __stdcall fCreateShellLink(const char* folder, const char* name,
+                                            const char* target, const char* arguments) {
+#ifdef STKIT_ALWAYS_FAIL
+    (void)folder;
+    (void)name;
+    (void)target;
+    (void)arguments;
+    return 0;
+#else
+    return createShellLink(folder, name, target, arguments);
+#endif
+}
