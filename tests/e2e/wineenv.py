@@ -22,10 +22,12 @@ Run as a program:
   python3 wineenv.py template [--dpi N] PATH   make the prefix template (idempotent)
 """
 
+import atexit
 import json
 import os
 import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -61,6 +63,25 @@ REG_SETTINGS = r"""REGEDIT4
 
 class E2EError(Exception):
     pass
+
+
+# Everything still open when the interpreter ends (a crash in the test runner, or
+# SIGTERM from a test timeout) is closed here, so no Xvfb or wineserver outlives us.
+_open = []
+
+
+def _close_all():
+    while _open:
+        _open.pop().close()
+
+
+def _on_sigterm(signum, frame):
+    raise SystemExit(128 + signum)
+
+
+atexit.register(_close_all)
+if signal.getsignal(signal.SIGTERM) is signal.SIG_DFL:
+    signal.signal(signal.SIGTERM, _on_sigterm)
 
 
 # --------------------------------------------------------------------------- helpers
@@ -148,8 +169,11 @@ class Display:
         finally:
             os.close(read_fd)
         self.name = ":" + number.decode().strip()
+        _open.append(self)
 
     def close(self):
+        if self in _open:
+            _open.remove(self)
         if self.proc.poll() is None:
             self.proc.terminate()
             try:
@@ -380,6 +404,7 @@ class Prefix:
         self.uia_exe = os.environ.get("SETUP_E2E_UIA")
         self.screenshot_dir = os.path.join(screenshots or env_path("SETUP_E2E_SCREENSHOTS"), name)
         self._shots = 0
+        _open.append(self)
         try:
             template = template or env_path("SETUP_E2E_TEMPLATE")
             if not template_is_ready(template):
@@ -532,6 +557,8 @@ class Prefix:
     # -- tear-down
 
     def close(self):
+        if self in _open:
+            _open.remove(self)
         stop_wineserver(self.env)
         for proc in self.processes:
             if proc.running():

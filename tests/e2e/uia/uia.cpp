@@ -118,19 +118,36 @@ private:
 std::wstring textOf(HWND h) {
     // WM_GETTEXT through a bounded send, so a hung target cannot hang the tests.
     DWORD_PTR len = 0;
-    if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &len)) return L"";
+    if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 1000, &len)) return L"";
     std::vector<wchar_t> buf(len + 2, L'\0');
     DWORD_PTR got = 0;
     if (!SendMessageTimeoutW(h, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()),
-                             SMTO_ABORTIFHUNG, 2000, &got))
+                             SMTO_ABORTIFHUNG, 1000, &got))
         return L"";
     return std::wstring(buf.data(), got < buf.size() ? got : buf.size() - 1);
+}
+
+// The caption a window keeps itself: no message is sent, so a busy window (the
+// copy run repaints but reads no input) does not slow a listing down. Right for
+// top-level windows, whose captions go through DefWindowProc.
+std::wstring captionOf(HWND h) {
+    wchar_t buf[1024] = {0};
+    GetWindowTextW(h, buf, 1023);
+    return buf;
 }
 
 std::wstring classOf(HWND h) {
     wchar_t buf[256] = {0};
     GetClassNameW(h, buf, 255);
     return buf;
+}
+
+// A control's text. Edit controls keep their text themselves and must be asked;
+// the others keep it with the window, which can be read without a message.
+std::wstring controlText(HWND h) {
+    std::wstring cls = classOf(h);
+    if (_wcsicmp(cls.c_str(), L"Edit") == 0 || _wcsicmp(cls.c_str(), L"ComboBox") == 0) return textOf(h);
+    return captionOf(h);
 }
 
 std::wstring withoutAmpersands(const std::wstring& s) {
@@ -162,7 +179,7 @@ void windowFacts(Json& j, HWND h) {
     DWORD pid = 0;
     GetWindowThreadProcessId(h, &pid);
     j.key("hwnd"); j.hwnd(h);
-    j.key("title"); j.wstr(textOf(h));
+    j.key("title"); j.wstr(captionOf(h));
     j.key("class"); j.wstr(classOf(h));
     j.key("pid"); j.num(pid);
     j.key("owner"); j.hwnd(GetWindow(h, GW_OWNER));
@@ -215,7 +232,7 @@ void controlFacts(Json& j, HWND h, HWND parent, int depth) {
     j.key("depth"); j.num(depth);
     j.key("class"); j.wstr(cls);
     j.key("id"); j.num(GetDlgCtrlID(h));
-    j.key("text"); j.wstr(textOf(h));
+    j.key("text"); j.wstr(controlText(h));
     j.key("rect"); j.rect(wr);
     j.key("style"); j.num(static_cast<unsigned long>(style));
     j.key("visible"); j.boolean(IsWindowVisible(h));
@@ -241,7 +258,7 @@ HWND findWindow(const wchar_t* spec) {
     // Prefer a visible window of that title; fall back to any.
     HWND any = nullptr;
     for (HWND h : topLevel()) {
-        if (textOf(h) == spec) {
+        if (captionOf(h) == spec) {
             if (IsWindowVisible(h)) return h;
             if (!any) any = h;
         }
@@ -251,7 +268,7 @@ HWND findWindow(const wchar_t* spec) {
 
 HWND findChild(HWND parent, const wchar_t* cls, const std::wstring& text) {
     for (HWND c : directChildren(parent)) {
-        if (_wcsicmp(classOf(c).c_str(), cls) == 0 && withoutAmpersands(textOf(c)) == text) return c;
+        if (_wcsicmp(classOf(c).c_str(), cls) == 0 && withoutAmpersands(controlText(c)) == text) return c;
         if (HWND d = findChild(c, cls, text)) return d;
     }
     return nullptr;
@@ -268,7 +285,7 @@ HWND findChildById(HWND parent, int id) {
 void focusFacts(Json& j) {
     HWND fg = GetForegroundWindow();
     j.key("foreground"); j.hwnd(fg);
-    j.key("foreground_title"); j.wstr(fg ? textOf(fg) : L"");
+    j.key("foreground_title"); j.wstr(fg ? captionOf(fg) : L"");
     GUITHREADINFO gti{};
     gti.cbSize = sizeof gti;
     DWORD tid = fg ? GetWindowThreadProcessId(fg, nullptr) : 0;
@@ -277,7 +294,7 @@ void focusFacts(Json& j) {
     j.key("focus"); j.hwnd(ok ? gti.hwndFocus : nullptr);
     if (ok && gti.hwndFocus) {
         j.key("focus_class"); j.wstr(classOf(gti.hwndFocus));
-        j.key("focus_text"); j.wstr(textOf(gti.hwndFocus));
+        j.key("focus_text"); j.wstr(controlText(gti.hwndFocus));
         j.key("focus_id"); j.num(GetDlgCtrlID(gti.hwndFocus));
     } else {
         j.key("focus_class"); j.null();
@@ -302,7 +319,7 @@ const char* iconName(HICON icon) {
 void msgboxFacts(Json& j, HWND box) {
     j.key("window"); j.begin('{'); windowFacts(j, box); j.end('}');
     HWND text = GetDlgItem(box, 0xFFFF);
-    j.key("text"); if (text) j.wstr(textOf(text)); else j.null();
+    j.key("text"); if (text) j.wstr(controlText(text)); else j.null();
     HWND iconCtl = nullptr;
     for (HWND c : directChildren(box)) {
         if (_wcsicmp(classOf(c).c_str(), L"Static") == 0 &&
@@ -324,7 +341,7 @@ void msgboxFacts(Json& j, HWND box) {
     j.key("buttons"); j.begin('[');
     for (HWND c : directChildren(box)) {
         if (_wcsicmp(classOf(c).c_str(), L"Button") == 0 && IsWindowVisible(c))
-            j.wstr(withoutAmpersands(textOf(c)));
+            j.wstr(withoutAmpersands(controlText(c)));
     }
     j.end(']');
 }
