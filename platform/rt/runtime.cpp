@@ -187,8 +187,12 @@ void Control::InitList() {
 
 void Control::SetPath(const std::wstring& folder) {
   std::wstring p = folder;
-  // A drive given as "c:" or as the drive list reports it ("c: [label]") means that drive's root.
-  if (p.size() >= 2 && p[1] == L':' && (p.size() == 2 || p[2] != L'\\')) p = DriveRootOf(p);
+  // A drive given as "c:" or as the drive list reports it ("c: [label]") means the folder the list
+  // is on when it is on that drive already, and that drive's root otherwise.
+  if (p.size() >= 2 && p[1] == L':' && (p.size() == 2 || p[2] != L'\\')) {
+    const std::wstring root = DriveRootOf(p);
+    p = !path_.empty() && DriveRootOf(path_) == root ? path_ : root;
+  }
   if (p.size() > 3 && p.back() == L'\\') p.pop_back();
   if (p.size() >= 2 && p[1] == L':') p[0] = static_cast<wchar_t>(std::towupper(p[0]));
   const std::wstring old = path_;
@@ -324,10 +328,15 @@ Application::Application(Backend& backend, platform::FileSystem& files, std::wst
 double Application::ScreenWidth() const { return backend_.ScreenWidthTwips(); }
 double Application::ScreenHeight() const { return backend_.ScreenHeightTwips(); }
 
+Form* Application::MessageOwner() const {
+  for (auto it = modalStack_.rbegin(); it != modalStack_.rend(); ++it) {
+    if ((*it)->IsLoaded()) return *it;
+  }
+  return loaded_.empty() ? nullptr : loaded_.back();
+}
+
 int Application::MsgBox(const std::wstring& text, int style, const std::wstring& title) {
-  Form* owner = ActiveModal();
-  if (!owner && !loaded_.empty()) owner = loaded_.back();
-  return backend_.ShowMessage(owner, text, title, style);
+  return backend_.ShowMessage(MessageOwner(), text, title, style);
 }
 
 void Application::End() {
@@ -355,8 +364,7 @@ void Application::Guard(const std::function<void()>& action) {
 }
 
 void Application::ReportUncaught(const std::wstring& text) {
-  Form* owner = ActiveModal();
-  backend_.ShowMessage(owner, text, title_, mb::Critical);
+  backend_.ShowMessage(MessageOwner(), text, title_, mb::Critical);
   backend_.EndProgram(1);
   std::abort();
 }

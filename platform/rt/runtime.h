@@ -211,6 +211,8 @@ class Application {
   void FormUnloaded(Form& f);
   const std::vector<Form*>& LoadedForms() const { return loaded_; }
   Form* StartupForm() const { return startup_; }
+  // The window a message box belongs to: the innermost loaded modal form, else the last loaded.
+  Form* MessageOwner() const;
   Form* ActiveModal() const { return modalStack_.empty() ? nullptr : modalStack_.back(); }
   void PushModal(Form& f) { modalStack_.push_back(&f); }
   void PopModal() { modalStack_.pop_back(); }
