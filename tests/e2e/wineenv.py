@@ -350,7 +350,7 @@ def icon_kind(shot, rect):
     for _, (r, g, b) in shot.pixels_in(*rect):
         if r > 160 and g < 90 and b < 90:
             red += 1
-        elif r > 180 and g > 160 and b < 100:
+        elif r > 180 and g >= 90 and b < 110:  # orange to yellow triangle
             yellow += 1
         elif b > 150 and r < 120:
             blue += 1
