@@ -55,14 +55,34 @@ std::wstring AsFolder(const std::wstring& folder) {
   return folder;
 }
 
-struct CopyProgress {
-  bool destinationOpened = false;
+// What a destination file looked like before a copy: whether a failed copy touched it.
+struct FileState {
+  bool exists = false;
+  ULARGE_INTEGER size{};
+  FILETIME written{};
+
+  static FileState Of(const std::wstring& path) {
+    FileState s;
+    WIN32_FILE_ATTRIBUTE_DATA d{};
+    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) {
+      s.exists = true;
+      s.size.LowPart = d.nFileSizeLow;
+      s.size.HighPart = d.nFileSizeHigh;
+      s.written = d.ftLastWriteTime;
+    }
+    return s;
+  }
+  bool SameAs(const FileState& o) const {
+    return exists == o.exists && size.QuadPart == o.size.QuadPart &&
+           CompareFileTime(&written, &o.written) == 0;
+  }
 };
 
-DWORD CALLBACK OnCopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD reason, HANDLE,
-                              HANDLE, LPVOID data) {
-  if (reason == CALLBACK_STREAM_SWITCH) static_cast<CopyProgress*>(data)->destinationOpened = true;
-  return PROGRESS_CONTINUE;
+void ClearReadOnly(const std::wstring& path) {
+  const DWORD a = GetFileAttributesW(path.c_str());
+  if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY)) {
+    SetFileAttributesW(path.c_str(), a & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  }
 }
 
 }  // namespace
@@ -89,11 +109,20 @@ bool FileSystem::DirectoryExists(const std::wstring& path) {
 }
 
 void FileSystem::Copy(const std::wstring& from, const std::wstring& to) {
-  CopyProgress progress;
-  if (CopyFileExW(from.c_str(), to.c_str(), &OnCopyProgress, &progress, nullptr, 0)) return;
+  const FileState before = FileState::Of(to);
+  if (CopyFileW(from.c_str(), to.c_str(), FALSE)) {
+    // Files from read-only media arrive read-only; an installed file must stay replaceable by
+    // the next installation.
+    ClearReadOnly(to);
+    return;
+  }
   const DWORD code = GetLastError();
-  // A copy that stopped part-way must not be left looking complete.
-  if (progress.destinationOpened) DeleteFileW(to.c_str());
+  // A copy that stopped part-way (a full disk, a lost drive) must not be left looking complete.
+  const FileState after = FileState::Of(to);
+  if (after.exists && !after.SameAs(before)) {
+    ClearReadOnly(to);
+    DeleteFileW(to.c_str());
+  }
   Fail(L"Cannot copy " + from + L" to " + to + L".", code);
 }
 

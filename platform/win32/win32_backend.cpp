@@ -547,6 +547,8 @@ void Backend::PicturePrint(rt::Control& box, double x, double y, const std::wstr
   SetTextColor(n.imageDc.get(), Resolve(box.Def().fore, RGB(0, 0, 0)));
   TextOutW(n.imageDc.get(), rt::TwipsToPixels(x, dpi_), rt::TwipsToPixels(y, dpi_), text.c_str(),
            static_cast<int>(text.size()));
+  // What is printed is also the box's window text, for screen readers and automation clients.
+  SetWindowTextW(n.hwnd, text.c_str());
   InvalidateRect(n.hwnd, nullptr, FALSE);
 }
 
