@@ -404,6 +404,7 @@ class Prefix:
         self.uia_exe = os.environ.get("SETUP_E2E_UIA")
         self.screenshot_dir = os.path.join(screenshots or env_path("SETUP_E2E_SCREENSHOTS"), name)
         self._shots = 0
+        shutil.rmtree(self.screenshot_dir, ignore_errors=True)  # no pictures from an earlier run
         _open.append(self)
         try:
             template = template or env_path("SETUP_E2E_TEMPLATE")
@@ -413,7 +414,10 @@ class Prefix:
             self.drive_c = os.path.join(self.path, "drive_c")
             self.disk = None
             if disk is not False:
-                self.map_drive("d", disk or env_path("SETUP_E2E_DISK"))
+                disk = disk or env_path("SETUP_E2E_DISK")
+                if not os.path.isfile(os.path.join(disk, "SETUP.EXE")):
+                    raise E2EError("no SETUP.EXE in %s (build the win32 preset first)" % disk)
+                self.disk = self.map_drive("d", disk)
             start_wineserver(self.env)
             if dpi:
                 set_registry(self.env, dpi_reg(dpi))
@@ -423,21 +427,20 @@ class Prefix:
 
     # -- set-up
 
-    def map_drive(self, letter, source_dir):
-        """Copies a folder into the test's temp dir and maps it as a drive letter."""
-        if not os.path.isfile(os.path.join(source_dir, "SETUP.EXE")):
-            raise E2EError("no SETUP.EXE in %s (build the win32 preset first)" % source_dir)
-        copy = os.path.join(self.root, "drive-" + letter)
-        shutil.copytree(source_dir, copy, symlinks=True)
+    def map_drive(self, letter, source_dir, copy=True):
+        """Maps a folder as a drive letter: a copy of it in the test's temp dir, or with
+        copy=False the folder itself (for example a size-limited tmpfs)."""
+        target = source_dir
+        if copy:
+            target = os.path.join(self.root, "drive-" + letter)
+            shutil.copytree(source_dir, target, symlinks=True)
         dosdevices = os.path.join(self.path, "dosdevices")
         for link in (letter + ":", letter + "::"):
             p = os.path.join(dosdevices, link)
             if os.path.lexists(p):
                 os.unlink(p)
-        os.symlink(copy, os.path.join(dosdevices, letter + ":"))
-        if letter == "d":
-            self.disk = copy
-        return copy
+        os.symlink(os.path.abspath(target), os.path.join(dosdevices, letter + ":"))
+        return target
 
     # -- programs
 
@@ -493,7 +496,8 @@ class Prefix:
             return wait_for(present, timeout, interval=0.2, what="window %r" % title)
         except TimeoutError as e:
             titles = [w["title"] for w in self.windows()]
-            raise TimeoutError("%s; visible windows: %r" % (e, titles)) from None
+            shot = self.screenshot("timeout")
+            raise TimeoutError("%s; visible windows: %r; screen: %s" % (e, titles, shot.path)) from None
 
     def wait_window_gone(self, title, timeout=30):
         return wait_for(lambda: self.window(title) is None, timeout, interval=0.2,
