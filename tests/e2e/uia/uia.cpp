@@ -253,12 +253,12 @@ void controlsOf(Json& j, HWND parent, int depth) {
     }
 }
 
-HWND findWindow(const wchar_t* spec) {
-    if (spec[0] == L'#') return reinterpret_cast<HWND>(static_cast<ULONG_PTR>(wcstoul(spec + 1, nullptr, 16)));
+HWND findWindow(const wchar_t* which) {
+    if (which[0] == L'#') return reinterpret_cast<HWND>(static_cast<ULONG_PTR>(wcstoul(which + 1, nullptr, 16)));
     // Prefer a visible window of that title; fall back to any.
     HWND any = nullptr;
     for (HWND h : topLevel()) {
-        if (captionOf(h) == spec) {
+        if (captionOf(h) == which) {
             if (IsWindowVisible(h)) return h;
             if (!any) any = h;
         }
