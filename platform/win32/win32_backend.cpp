@@ -451,13 +451,14 @@ void Backend::ControlChanged(rt::Control& control) {
 
 void Backend::RefreshControl(rt::Control& control) {
   ControlNative& n = C(control);
+  // Paints the control now, and with it whatever else in its container waits to be painted
+  // (the gauge, drawn since the last refresh).
   if (rt::IsWindowless(control.GetKind())) {
     RECT r = PixelRect(control.Def());
-    RedrawWindow(ContainerWindow(control), &r, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    RedrawWindow(ContainerWindow(control), &r, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   } else if (n.hwnd) {
     RedrawWindow(n.hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   }
-  FlushPaint(control.Owner());
 }
 
 std::wstring Backend::ReadText(rt::Control& control) {
