@@ -78,6 +78,20 @@ struct FileState {
   }
 };
 
+// Long copies look at the message queue now and then, without taking anything from it, so that
+// the system does not take the busy installer for a hung one.
+DWORD CALLBACK StayResponsive(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD, HANDLE, HANDLE,
+                              LPVOID data) {
+  DWORD& last = *static_cast<DWORD*>(data);
+  const DWORD now = GetTickCount();
+  if (now - last >= 250) {
+    last = now;
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_NOYIELD);
+  }
+  return PROGRESS_CONTINUE;
+}
+
 void ClearReadOnly(const std::wstring& path) {
   const DWORD a = GetFileAttributesW(path.c_str());
   if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY)) {
@@ -110,7 +124,8 @@ bool FileSystem::DirectoryExists(const std::wstring& path) {
 
 void FileSystem::Copy(const std::wstring& from, const std::wstring& to) {
   const FileState before = FileState::Of(to);
-  if (CopyFileW(from.c_str(), to.c_str(), FALSE)) {
+  DWORD lastLook = GetTickCount();
+  if (CopyFileExW(from.c_str(), to.c_str(), &StayResponsive, &lastLook, nullptr, 0)) {
     // Files from read-only media arrive read-only; an installed file must stay replaceable by
     // the next installation.
     ClearReadOnly(to);

@@ -557,6 +557,15 @@ void Backend::PicturePrint(rt::Control& box, double x, double y, const std::wstr
 // Message boxes and the end
 
 int Backend::ShowMessage(rt::Form* owner, const std::wstring& text, const std::wstring& title, int style) {
+  // A message box answers only what is typed or clicked once it is there: keys pressed while
+  // the program was busy (during the copy run) must not dismiss it unread.
+  MSG pending;
+  while (PeekMessageW(&pending, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE | PM_NOYIELD)) {
+  }
+  while (PeekMessageW(&pending, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE | PM_NOYIELD)) {
+  }
+  while (PeekMessageW(&pending, nullptr, WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK, PM_REMOVE | PM_NOYIELD)) {
+  }
   HWND h = nullptr;
   if (owner && forms_.count(owner)) h = F(*owner).hwnd;
   return MessageBoxW(h, text.c_str(), title.c_str(), static_cast<UINT>(style) | MB_SETFOREGROUND);
