@@ -102,7 +102,9 @@ def type_text(prefix, text):
 
 
 def added_links(before, after):
-    return [k for k in we.tree_diff(before, after) if k.lower().endswith(".lnk")]
+    """Relative paths of the shell links added or changed between two trees."""
+    return [k.split(" ", 1)[1] for k in we.tree_diff(before, after)
+            if k.lower().endswith(".lnk") and not k.startswith("removed ")]
 
 
 def programs_folder(prefix):
