@@ -183,10 +183,20 @@ class InstallRun:
                   if c["class"] == "Static" and c["parent"] == frame[0]["hwnd"]]
         return labels[0]["text"] if labels else None
 
+    def mouse_click(self, window, button_text):
+        """A real left click in the middle of a button of a window."""
+        buttons = [c for c in self.p.controls(window)
+                   if c["class"] == "Button" and c["text"].replace("&", "") == button_text and c["visible"]]
+        if not buttons:
+            raise we.E2EError("no button %r on %r" % (button_text, window))
+        left, top, right, bottom = buttons[0]["rect"]
+        we._run(["xdotool", "mousemove", str((left + right) // 2), str((top + bottom) // 2),
+                 "click", "1"], self.p.env, 30)
+
     def browse(self, folder, typed=True):
         """Browse, the folder into the chooser's text box, Enter (its OK). Typed with real
         keys, or set through the control when the keyboard cannot type it."""
-        self.p.click(DESTINATION, "Browse")
+        self.mouse_click(DESTINATION, "Browse")
         self.p.wait_window(CHOOSER, timeout=STEP_TIMEOUT, proc=self.proc)
         edit = we.wait_for(lambda: next((c for c in self.p.controls(CHOOSER) if c["class"] == "Edit"), None),
                            10, what="the chooser's text box")
@@ -211,20 +221,23 @@ class InstallRun:
                     self.p.env["LC_ALL"] = saved
             if not r["ok"]:
                 raise we.E2EError("settext: %s" % r.get("error"))
-        we.wait_for(lambda: next(c["text"] for c in self.p.controls(CHOOSER) if c["class"] == "Edit") == folder,
-                    10, what="the chooser's text box to read %r" % folder)
+        def edit_reads():
+            return next(c["text"] for c in self.p.controls(CHOOSER) if c["class"] == "Edit") == folder
+        we.wait_for(edit_reads, 10, what="the chooser's text box to read %r" % folder)
         self.p.key("Return")
         self.p.wait_window_gone(CHOOSER, timeout=STEP_TIMEOUT)
         we.wait_for(lambda: self.destination_label() == folder, 10,
                     what="the destination page to show %r" % folder)
 
     def start_copy(self, by_key=True):
-        """Next > on the destination page: Enter while it has the focus, else its button."""
+        """Next > on the destination page: Enter while it has the focus, else a click on it."""
         if by_key:
             self.wait_focus(DESTINATION, "Next >")
             self.p.key("Return")
         else:
-            self.p.click(DESTINATION, "Next >")
+            we.wait_for(lambda: self.p.focus().get("foreground_title") == DESTINATION, 10,
+                        what="the destination page to be in front")
+            self.mouse_click(DESTINATION, "Next >")
 
     # -- the end of the run
 
@@ -285,6 +298,12 @@ class InstallRun:
             now = [v["rect"][1] for v in self.p.windows() if v["hwnd"] == w["hwnd"]]
             return now and now[0] > top + by // 2
         we.wait_for(moved, 10, what="the message box to move")
+
+    def stop(self):
+        """Ends SETUP.EXE if it still runs (after a failed step of a test)."""
+        if self.proc.running():
+            self.proc.popen.kill()
+            self.proc.popen.wait(STEP_TIMEOUT)
 
     def message_keys(self):
         return [m.key() for m in self.messages]

@@ -7,7 +7,6 @@ typed through Browse, Enter on every message box until the process ends.
 """
 
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -194,9 +193,12 @@ class MissingSourceFile(InstallCase):
                 source = rig.MANIFEST[k - 1][0]
                 os.unlink(os.path.join(self.p.disk, source))
                 run = rig.InstallRun(self.p)
-                run.to_destination()
-                run.start_copy()
-                run.finish()
+                try:
+                    run.to_destination()
+                    run.start_copy()
+                    run.finish()
+                finally:
+                    run.stop()  # a run that failed here must not linger into the next one
                 self.assert_failed_run(run)
                 self.assert_rows(dest, range(1, k), absent=range(k, 21))
                 # The copy window still shows the row that failed.

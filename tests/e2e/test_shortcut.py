@@ -159,6 +159,17 @@ class SetupLibrary(ShortcutCase):
         self.assertEqual(run.message_keys(), [rig.SUCCESS])
         self.assertEqual(run.exit_code, 0)
 
+    def test_library_is_loaded_when_the_shortcut_is_made(self):
+        # Missing while the wizard starts, in place by the time the copy run ends.
+        p = self.prefix_with_library("library-late", None)
+        run = rig.InstallRun(p)
+        run.to_destination()
+        shutil.copyfile(os.path.join(rig.disk_dir(), "STKIT432.DLL"), os.path.join(p.disk, "STKIT432.DLL"))
+        run.start_copy()
+        run.finish()
+        self.assertEqual(run.message_keys(), [rig.SUCCESS])
+        self.assert_link(p, rig.DEFAULT_DEST)
+
     def test_library_in_the_start_folder_is_not_used(self):
         p = self.new_prefix("library-planted")
         work = os.path.join(p.drive_c, "Work")
