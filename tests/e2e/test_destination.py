@@ -198,6 +198,13 @@ class Run:
             we._run(["xdotool", "type", "--delay", "8", text], self.prefix.env, 60)
             self.wait_text1(text)
 
+    def click_into_text1(self):
+        """A left click in the middle of the text box; returns when it has the focus."""
+        left, top, right, bottom = self.chooser_control("Edit")["rect"]
+        we._run(["xdotool", "mousemove", str((left + right) // 2), str((top + bottom) // 2),
+                 "click", "1"], self.prefix.env, 30)
+        self.wait_focus(CHOOSER, "Edit")
+
     def choose(self, text):
         """Browse, type `text`, Enter (OK); returns when the label shows it."""
         self.open_chooser()
@@ -265,10 +272,20 @@ class PagesAsTheyOpen(unittest.TestCase):
         app.to_destination()
         cls.dest_snapshot = p.uia("snapshot")
         cls.dpi = cls.dest_snapshot["dpi_x"]
-        cls.dest_shot = p.screenshot("destination-page")
+        cls.dest_shot = cls.painted_screenshot(DESTINATION, "Next >", "destination-page")
         app.open_chooser()
         cls.chooser_snapshot = p.uia("snapshot")
-        cls.chooser_shot = p.screenshot("folder-chooser")
+        cls.chooser_shot = cls.painted_screenshot(CHOOSER, "OK", "folder-chooser")
+
+    @classmethod
+    def painted_screenshot(cls, title, button, label):
+        """A screenshot taken once the window has painted: the button's caption is drawn."""
+        rect = cls.app.buttons(title)[button]["rect"]
+
+        def shot():
+            s = cls.app.prefix.screenshot(label)
+            return s if cls.dark_pixels(s, rect) > 10 else None
+        return we.wait_for(shot, 15, interval=0.5, what="%r painted" % title)
 
     @staticmethod
     def window_in(snapshot, title):
@@ -298,7 +315,8 @@ class PagesAsTheyOpen(unittest.TestCase):
         self.assertAlmostEqual(w["rect"][0], want_left, delta=2, msg="left (centred)")
         self.assertAlmostEqual(w["rect"][1], want_top, delta=2, msg="top (centred)")
 
-    def dark_pixels(self, shot, rect):
+    @staticmethod
+    def dark_pixels(shot, rect):
         l, t, r, b = rect
         return sum(1 for _, rgb in shot.pixels_in(l, t, r, b) if max(rgb) < 100)
 
@@ -481,11 +499,17 @@ class ChoosingAnotherDrive(unittest.TestCase):
         app.wait_text1("D:\\" + EXTRA_FOLDER)
         self.assertIsNotNone(p.window(CHOOSER), "Enter on another folder opens it, not OK")
 
-        # Back into the text box by keyboard: its whole text is selected again.
-        p.key("shift+Tab")
-        app.wait_focus(CHOOSER, "Edit")
+        # Back into the text box with the mouse, then by keyboard: each time its whole
+        # text is selected, and the typed letter replaces it.
+        app.click_into_text1()
         p.key("y")
         app.wait_text1("y")
+        p.key("Tab")
+        app.wait_focus(CHOOSER, "ListBox")
+        p.key("shift+Tab")
+        app.wait_focus(CHOOSER, "Edit")
+        p.key("w")
+        app.wait_text1("w")
 
         target = "E:\\Quorvant Apps"
         app.type_into_text1(target)
