@@ -1,4 +1,5 @@
 #include "../platform/files.h"
+#include "../platform/text.h"
 #include "../resources/resource_ids.h"
 #include "forms.h"
 
@@ -62,11 +63,11 @@ void Path::Drive1_Change() {
   try {
     dir.SetPath(drive.Drive());
   } catch (const rt::RuntimeError&) {
-    const std::wstring letter = drive.Drive().substr(0, 2);
+    const std::wstring letter = platform::UpperCase(drive.Drive().substr(0, 2));
+    drive.SetDrive(dir.Path());
     p_.App.MsgBox(L"Drive " + letter +
                       L" is not ready or cannot be read.\n\nInsert a disk or choose another drive.",
                   rt::mb::Exclamation, L"Setup");
-    drive.SetDrive(dir.Path());
   }
 }
 

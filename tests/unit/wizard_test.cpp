@@ -263,7 +263,7 @@ TEST_F(Chooser, ADriveThatIsNotReadyIsReportedAndTheListStays) {
   in.ui.WhenClick(L"Where", L"Command3");
   EXPECT_EQ(in.Run(), 0);
   ASSERT_EQ(in.ui.messages.size(), 1u);
-  EXPECT_NE(in.ui.messages[0].text.find(L"Drive a: is not ready"), std::wstring::npos);
+  EXPECT_NE(in.ui.messages[0].text.find(L"Drive A: is not ready"), std::wstring::npos);
 }
 
 }  // namespace
