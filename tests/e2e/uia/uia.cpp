@@ -14,6 +14,11 @@
 //   uia close <window>               posts WM_SYSCOMMAND SC_CLOSE (the frame's close)
 //   uia settext <window> <id> <txt>  sets the text of the Edit with that control id
 //   uia dpi                          LOGPIXELSX/Y of the screen and its size
+//   uia textheight <face> <points> <bold 0|1> <italic 0|1> <width px> <text>
+//                                    height in pixels that the text needs when it
+//                                    is word-wrapped to that width in that font at
+//                                    the screen DPI (DrawTextW DT_CALCRECT), and the
+//                                    font's line height
 //
 // <window> is an exact title or "#<hex handle>". Button texts are compared
 // without "&" accelerator marks. Exit code: 0 done, 1 not found, 2 bad usage.
@@ -356,6 +361,41 @@ void dpiFacts(Json& j) {
     j.end(']');
 }
 
+// How tall a label's text wraps: the font is made as the program makes its own
+// (points at the screen's DPI, rounded to whole pixels), the text measured as a
+// word-wrapping label draws it.
+bool textHeight(Json& j, const wchar_t* face, double points, bool bold, bool italic, int width,
+                const wchar_t* text) {
+    HDC dc = GetDC(nullptr);
+    if (!dc) return false;
+    int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    LOGFONTW lf{};
+    lf.lfHeight = -static_cast<LONG>(points * dpi / 72.0 + 0.5);
+    lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+    lf.lfItalic = italic ? TRUE : FALSE;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lf.lfQuality = DEFAULT_QUALITY;
+    lstrcpynW(lf.lfFaceName, face, LF_FACESIZE);
+    HFONT font = CreateFontIndirectW(&lf);
+    HGDIOBJ old = SelectObject(dc, font);
+    RECT r{0, 0, width, 0};
+    int h = DrawTextW(dc, text, -1, &r, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_LEFT);
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+    wchar_t used[LF_FACESIZE] = {0};
+    GetTextFaceW(dc, LF_FACESIZE, used);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    ReleaseDC(nullptr, dc);
+    j.key("dpi"); j.num(dpi);
+    j.key("font_height"); j.num(lf.lfHeight);
+    j.key("face_used"); j.wstr(used);
+    j.key("height"); j.num(h);
+    j.key("width"); j.num(r.right - r.left);
+    j.key("line_height"); j.num(tm.tmHeight);
+    return true;
+}
+
 int emit(const Json& j, const wchar_t* outPath) {
     std::string text = j.text() + "\n";
     if (!outPath) {
@@ -452,8 +492,14 @@ int wmain(int argc, wchar_t** argv) {
     } else if (cmd == L"dpi") {
         dpiFacts(j);
         result(j, true, nullptr);
+    } else if (cmd == L"textheight" && need(7)) {
+        bool ok = textHeight(j, args[1], wcstod(args[2], nullptr), wcstol(args[3], nullptr, 10) != 0,
+                             wcstol(args[4], nullptr, 10) != 0, static_cast<int>(wcstol(args[5], nullptr, 10)),
+                             args[6]);
+        result(j, ok, ok ? nullptr : "no screen DC");
+        if (!ok) rc = 1;
     } else {
-        result(j, false, "usage: uia windows|snapshot|focus|dpi|controls W|msgbox W|click W TEXT|close W|settext W ID TEXT");
+        result(j, false, "usage: uia windows|snapshot|focus|dpi|controls W|msgbox W|click W TEXT|close W|settext W ID TEXT|textheight FACE PT BOLD ITALIC WIDTH TEXT");
         rc = 2;
     }
     j.end('}');
