@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "../platform/files.h"
+#include "../platform/rt/decimal.h"
 #include "../platform/rt/runtime.h"
 #include "../platform/setupkit.h"
 #include "../platform/text.h"
@@ -57,7 +58,7 @@ void Constants::UpdateGauge(rt::Control& gauge, int64_t bytes) {
 }
 
 std::wstring GaugeText(float percent) {
-  return std::to_wstring(static_cast<long long>(RoundHalfEven(percent))) + L"%";
+  return rt::Decimal(static_cast<long long>(RoundHalfEven(percent))) + L"%";
 }
 
 int32_t Constants::fCreateShellLink(const std::wstring& folder, const std::wstring& name, const std::wstring& target,

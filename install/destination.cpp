@@ -1,5 +1,7 @@
 #include "destination.h"
 
+#include "../platform/rt/decimal.h"
+
 #include <array>
 #include <cwctype>
 #include <vector>
@@ -101,7 +103,7 @@ std::wstring DestinationProblem(const std::wstring& folder) {
 
   if (WithTrailingBackslash(folder).size() > MaxDestPathLength) {
     return L"The destination directory path is too long. Please choose a path of at most " +
-           std::to_wstring(MaxDestPathLength - 1) + L" characters.";
+           rt::Decimal(static_cast<long long>(MaxDestPathLength - 1)) + L" characters.";
   }
   return {};
 }

@@ -4,7 +4,7 @@
 // no handler catches is reported by the runtime in its own message box and ends the program.
 #pragma once
 
-#include <stdexcept>
+#include <exception>
 #include <string>
 
 namespace rt {
@@ -24,12 +24,11 @@ enum ErrorNumber : int {
   ErrInternal = 51,
 };
 
-class RuntimeError : public std::runtime_error {
+class RuntimeError : public std::exception {
  public:
-  RuntimeError(int number, std::wstring description)
-      : std::runtime_error("run-time error " + std::to_string(number)),
-        number_(number),
-        description_(std::move(description)) {}
+  RuntimeError(int number, std::wstring description) : number_(number), description_(std::move(description)) {}
+
+  const char* what() const noexcept override { return "run-time error"; }
 
   int Number() const { return number_; }
   const std::wstring& Description() const { return description_; }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "../files.h"
+#include "decimal.h"
 #include "units.h"
 
 namespace rt {
@@ -355,7 +356,7 @@ void Application::Guard(const std::function<void()>& action) {
   try {
     action();
   } catch (const RuntimeError& e) {
-    ReportUncaught(L"Run-time error '" + std::to_wstring(e.Number()) + L"':\n\n" + e.Description());
+    ReportUncaught(L"Run-time error '" + Decimal(e.Number()) + L"':\n\n" + e.Description());
   } catch (const std::bad_alloc&) {
     ReportUncaught(L"Run-time error '7':\n\nOut of memory");
   } catch (const std::exception& e) {

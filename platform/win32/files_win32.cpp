@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "../rt/decimal.h"
 #include "../rt/errors.h"
 #include "handles.h"
 
@@ -14,7 +15,7 @@ std::wstring SystemMessage(unsigned long code) {
   const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                      FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
                                  nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::wstring text = n && buffer ? std::wstring(buffer, n) : L"error " + std::to_wstring(code);
+  std::wstring text = n && buffer ? std::wstring(buffer, n) : L"error " + rt::Decimal(code);
   if (buffer) LocalFree(buffer);
   while (!text.empty() && (text.back() == L' ' || text.back() == L'\r' || text.back() == L'\n' || text.back() == L'.')) {
     text.pop_back();

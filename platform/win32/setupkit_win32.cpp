@@ -12,14 +12,15 @@ constexpr wchar_t kLibrary[] = L"STKIT432.DLL";
 using CreateShellLinkFn = long(__stdcall*)(const char*, const char*, const char*, const char*);
 }  // namespace
 
-bool ToAnsiExactly(const std::wstring& text, std::string& out) {
-  out.clear();
+// The result is NUL-terminated.
+bool ToAnsiExactly(const std::wstring& text, std::vector<char>& out) {
+  out.assign(1, '\0');
   if (text.empty()) return true;
   BOOL lossy = FALSE;
   const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()), nullptr,
                                     0, nullptr, &lossy);
   if (n <= 0 || lossy) return false;
-  out.resize(static_cast<size_t>(n));
+  out.assign(static_cast<size_t>(n) + 1, '\0');
   WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
                       &lossy);
   return !lossy;
@@ -40,12 +41,12 @@ int32_t SetupKit::CreateShellLink(const std::wstring& folder, const std::wstring
   }
   // The library takes ANSI text. A name that the code page cannot carry exactly would give a
   // shortcut to some other path: no shortcut is made instead.
-  std::string a1, a2, a3, a4;
+  std::vector<char> a1, a2, a3, a4;
   if (!ToAnsiExactly(folder, a1) || !ToAnsiExactly(name, a2) || !ToAnsiExactly(target, a3) ||
       !ToAnsiExactly(arguments, a4)) {
     return 0;
   }
-  return static_cast<int32_t>(fn(a1.c_str(), a2.c_str(), a3.c_str(), a4.c_str()));
+  return static_cast<int32_t>(fn(a1.data(), a2.data(), a3.data(), a4.data()));
 }
 
 }  // namespace win32

@@ -2,6 +2,8 @@
 // the call is made.
 #pragma once
 
+#include <vector>
+
 #include "../setupkit.h"
 
 namespace win32 {
@@ -17,6 +19,6 @@ class SetupKit : public platform::SetupKit {
 };
 
 // The text in the system's ANSI code page; false when any character has no exact equivalent there.
-bool ToAnsiExactly(const std::wstring& text, std::string& out);
+bool ToAnsiExactly(const std::wstring& text, std::vector<char>& out);
 
 }  // namespace win32
