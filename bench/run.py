@@ -1,9 +1,10 @@
-"""Benchmarks of the installation run, and the sizes of what the installer folder ships.
+"""Benchmarks of start-up and of the installation run, and the sizes of what the installer ships.
 
   bench/run.sh [--rounds N] [--large-mib M]
 
 Builds nothing itself (run.sh does). Under Wine on a private Xvfb it times, in one run on this
-machine, the installer's copy run against a bare loop of the same twenty CopyFileW calls:
+machine, SETUP.EXE's start-up to a visible, idle welcome page against the smallest window
+program of ours (startwatch.exe, from process creation), and the installer's copy run against a bare loop of the same twenty CopyFileW calls:
 for the demo payload, and for twenty files of M MiB (64 by default) made for the purpose.
 Prints medians, their ratio, and the peak working set of each run.
 """
@@ -30,6 +31,23 @@ def run_bench(prefix, source_letter, dest, rounds):
     if code != 0:
         raise SystemExit("copyrun_bench failed (%s):\n%s" % (code, out))
     return out.strip()
+
+
+def startup(prefix, rounds):
+    watch = os.path.join(BUILD, "bench", "startwatch.exe")
+    results = {}
+    for label, title, exe in (("floor (one plain window)", "Floor", r"D:\floor.exe"),
+                              ("SETUP.EXE to the welcome page", "Welcome", r"D:\SETUP.EXE")):
+        proc = prefix.start(watch, args=[str(rounds), title, exe, "C:\\"])
+        code = proc.wait(timeout=600)
+        out = proc.log().replace("\r", "").strip()
+        if code != 0:
+            raise SystemExit("startwatch failed (%s): %s" % (code, out))
+        results[label] = float(out.splitlines()[-1])
+    lines = ["%-30s median %7.1f ms" % (k, v) for k, v in results.items()]
+    values = list(results.values())
+    lines.append("ratio %.2f" % (values[1] / values[0]))
+    return "\n".join(lines)
 
 
 def sizes():
@@ -63,7 +81,12 @@ def main():
             if not we.template_is_ready(template):
                 we.make_template(template, display.name)
             with we.Prefix(display, template=template, disk=False, screenshots=work, name="bench") as prefix:
-                prefix.map_drive("d", os.path.join(BUILD, "disk"), copy=False)
+                disk = os.path.join(work, "disk")
+                shutil.copytree(os.path.join(BUILD, "disk"), disk)
+                shutil.copy(os.path.join(BUILD, "bench", "floor.exe"), disk)
+                prefix.map_drive("d", disk, copy=False)
+                print("== start-up, %d rounds (after one untimed round)" % args.rounds)
+                print(startup(prefix, args.rounds))
                 prefix.map_drive("l", large, copy=False)
                 print("== demo payload (4,800,000 bytes), %d rounds" % args.rounds)
                 print(run_bench(prefix, "d", r"C:\bench-demo", args.rounds))

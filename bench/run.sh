@@ -4,5 +4,5 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 scripts/bootstrap.sh
 cmake --workflow --preset win32 >/dev/null
-cmake --build build/win32 --target copyrun_bench >/dev/null
+cmake --build build/win32 --target bench_tools >/dev/null
 exec python3 bench/run.py "$@"
