@@ -126,3 +126,54 @@ class Walk(rig.InstallRun):
         self.p.key("space")
         self.p.wait_window(rig.CHOOSER, timeout=rig.STEP_TIMEOUT, proc=self.proc)
         self.wait_focus_on(rig.CHOOSER, "Edit")
+
+
+MESSAGE_TITLES = rig.MESSAGE_TITLES
+
+
+def capture_wizard(prefix):
+    """Walks one SETUP.EXE run on a slow disk through every window and keeps a snapshot
+    (uia) and a screenshot of each as the user sees it: "welcome" (with the backdrop),
+    "destination", "chooser", "copying" (mid-run) and "final" (the last message box).
+    Returns ({name: snapshot}, {name: Screenshot}, the Walk)."""
+    snaps, shots = {}, {}
+    w = Walk(prefix)
+    try:
+        w.wait_welcome()
+        shots["welcome"] = painted_shot(prefix, rig.WELCOME, "Next >", "welcome")
+        snaps["welcome"] = prefix.uia("snapshot")
+        w.next_to_destination()
+        shots["destination"] = painted_shot(prefix, rig.DESTINATION, "Next >", "destination")
+        snaps["destination"] = prefix.uia("snapshot")
+        w.open_chooser_by_keys()
+        shots["chooser"] = painted_shot(prefix, rig.CHOOSER, "OK", "chooser")
+        snaps["chooser"] = prefix.uia("snapshot")
+        prefix.click(rig.CHOOSER, "Cancel")
+        w.wait_titles([rig.DESTINATION, rig.WELCOME, rig.BACKDROP])
+        w.wait_focus_on(rig.DESTINATION, "Button", "Browse")
+        prefix.key("Tab")
+        w.wait_focus_on(rig.DESTINATION, "Button", "Next >")
+        prefix.key("Return")
+
+        def mid_run():
+            if not w.proc.running():
+                raise we.E2EError("SETUP.EXE ended during the copy run")
+            s = prefix.uia("snapshot")
+            if any(x["visible"] and x["title"] in MESSAGE_TITLES for x in s["windows"]):
+                raise we.E2EError("the copy run ended before it was seen")
+            win = window_in(s, rig.COPYING)
+            if not win:
+                return None
+            texts = [c["text"] for c in win["controls"] if c["class"] == "RtPicture"]
+            return s if any(texts) else None
+        snaps["copying"] = we.wait_for(mid_run, rig.RUN_TIMEOUT, interval=0.1, what="the copy run")
+        shots["copying"] = prefix.screenshot("copying")
+        if any(x["title"] in MESSAGE_TITLES for x in prefix.windows()):
+            raise we.E2EError("the copy run ended while its screenshot was taken")
+        w.finish()
+        snaps["final"] = w.messages[0].snapshot
+        shots["final"] = w.messages[0].shot
+    except BaseException:
+        w.stop()
+        raise
+    return snaps, shots, w

@@ -1,0 +1,303 @@
+"""Layout of every window of SETUP.EXE at 96 and at 144 DPI, as drawn on screen.
+
+One run per resolution walks the wizard on an installer folder with large files
+(so the copy window can be seen mid-run) and keeps a snapshot and a screenshot
+of each window. Then: client sizes and every windowed control's box against the
+window definitions (px = round(twips * dpi / 1440), 1 px allowed); the drawn
+parts: teal backdrop, the rule above the buttons, the welcome picture, label
+text inside each label's box and none just outside it, the dark red gauge; and
+that no label's text needs more height than its box in its font.
+"""
+
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import wineenv as we  # noqa: E402
+import install_rig as rig  # noqa: E402
+import walk_rig as wr  # noqa: E402
+
+TEAL = (0, 128, 128)
+DARK_RED = (128, 0, 0)
+DEFAULT_FONT = ("MS Shell Dlg", 8, False, False)
+TNR_9 = ("Times New Roman", 9, False, False)
+TNR_825 = ("Times New Roman", 8.25, False, False)
+TITLE_FONT = ("Times New Roman", 21.75, True, False)
+
+BUTTON_ROW = [("Button", "< Back", (3360, 4275, 1215, 375)),
+              ("Button", "Next >", (4680, 4275, 1215, 375)),
+              ("Button", "Cancel", (6120, 4275, 1215, 375))]
+
+# Per window: client size, windowed controls (class, text or None, box), controls in a
+# frame (frame text, class, text, box), labels (box, font, in-frame text or None).
+WINDOWS = {
+    "welcome": dict(
+        title=rig.WELCOME, client=(7695, 4845), controls=BUTTON_ROW, in_frame=[],
+        labels=[((2760, 225, 4575, 465), None), ((2760, 810, 4575, 510), None),
+                ((2760, 1485, 4575, 510), None), ((2760, 2475, 4575, 465), None),
+                ((2760, 3015, 4575, 870), None), ((240, 4200, 2535, 255), None)],
+        image=(240, 180, 2310, 3720)),
+    "destination": dict(
+        title=rig.DESTINATION, client=(7710, 4845),
+        controls=BUTTON_ROW + [("RtFrame", "Destination Directory", (2760, 3060, 4575, 735))],
+        in_frame=[("Destination Directory", "Button", "Browse", (3360, 225, 1095, 375))],
+        labels=[((2760, 225, 4575, 240), None), ((2760, 810, 4575, 240), None),
+                ((2760, 1170, 4575, 465), None), ((2760, 2610, 4575, 285), None),
+                ((240, 4200, 2535, 255), None),
+                ((120, 315, 3255, 285), "Destination Directory")],
+        image=(240, 180, 2310, 3720)),
+    "chooser": dict(
+        title=rig.CHOOSER, client=(4215, 4095),
+        controls=[("Button", "Cancel", (2760, 1710, 1215, 375)), ("Button", "OK", (2760, 1260, 1215, 375)),
+                  ("Edit", None, (240, 675, 3735, 285)), ("ListBox", None, (240, 1260, 2295, 2055)),
+                  ("ComboBox", None, (240, 3600, 2295, 315))],
+        in_frame=[],
+        labels=[((240, 3375, 1815, 240), None), ((240, 1035, 1215, 240), None),
+                ((240, 450, 1575, 240), None), ((240, 135, 3855, 285), None)]),
+    "copying": dict(
+        title=rig.COPYING, client=(6855, 1965),
+        controls=[("RtFrame", "Setup is installing Quorvant '99 program files.", (120, 90, 6615, 1770))],
+        in_frame=[("Setup is installing Quorvant '99 program files.", "RtPicture", None, (840, 1185, 5595, 255)),
+                  ("Setup is installing Quorvant '99 program files.", "RtPicture", None, (255, 1170, 465, 300))],
+        labels=[((1350, 315, 5295, 240), "Setup is installing Quorvant '99 program files.", TNR_825),
+                ((1170, 675, 5415, 240), "Setup is installing Quorvant '99 program files.", TNR_825),
+                ((120, 300, 1215, 240), "Setup is installing Quorvant '99 program files.", TNR_9),
+                ((120, 660, 975, 240), "Setup is installing Quorvant '99 program files.", TNR_9)]),
+}
+BACKDROP_LABELS = [(165, 150, 5130, 510), (210, 180, 5205, 510)]
+
+display = None
+slow_disk = None
+
+
+def setUpModule():
+    global display, slow_disk
+    display = we.Display()
+    slow_disk = tempfile.mkdtemp(prefix="setup-e2e-slow-disk-")
+    wr.make_slow_disk(slow_disk)
+
+
+def tearDownModule():
+    if slow_disk:
+        shutil.rmtree(slow_disk, ignore_errors=True)
+    if display:
+        display.close()
+
+
+def rel(rect, origin):
+    return (rect[0] - origin[0], rect[1] - origin[1], rect[2] - rect[0], rect[3] - rect[1])
+
+
+class Layout:
+    dpi = 96
+
+    @classmethod
+    def setUpClass(cls):
+        cls.p = we.Prefix(display, disk=False, dpi=None if cls.dpi == 96 else cls.dpi,
+                          name=cls.__name__)
+        cls.addClassCleanup(cls.p.close)
+        cls.p.map_drive("d", slow_disk, copy=False)
+        cls.snaps, cls.shots, cls.walk = wr.capture_wizard(cls.p)
+
+    def px(self, twips):
+        return we.twips_to_px(twips, self.dpi)
+
+    def pxbox(self, box):
+        return tuple(self.px(v) for v in box)
+
+    def window(self, name):
+        w = wr.window_in(self.snaps[name], WINDOWS[name]["title"])
+        self.assertIsNotNone(w, "no %r window" % WINDOWS[name]["title"])
+        return w
+
+    def assert_box(self, got, twips, what):
+        want = self.pxbox(twips)
+        self.assertTrue(all(abs(g - e) <= 1 for g, e in zip(got, want)),
+                        "%s at %r px, defined %r twips = %r px" % (what, got, twips, want))
+
+    def frame_of(self, w, text):
+        return next(c for c in w["controls"] if c["class"] == "RtFrame" and c["text"] == text)
+
+    def label_boxes(self, name):
+        """(screen rect, font, Static control) of each label of the window."""
+        spec = WINDOWS[name]
+        w = self.window(name)
+        statics = [c for c in w["controls"] if c["class"] == "Static"]
+        out = []
+        for entry in spec["labels"]:
+            box, frame = entry[0], entry[1]
+            font = entry[2] if len(entry) > 2 else DEFAULT_FONT
+            origin = self.frame_of(w, frame)["rect"][:2] if frame else w["client"][:2]
+            want = self.pxbox(box)
+            found = [c for c in statics if all(abs(g - e) <= 1 for g, e in zip(rel(c["rect"], origin), want))]
+            self.assertTrue(found, "%s: no label at %r twips (%r px); labels at %r" % (
+                name, box, want, [rel(c["rect"], origin) for c in statics]))
+            out.append((found[0]["rect"], font, found[0]))
+        return out
+
+    # -- sizes and boxes
+
+    def test_screen_is_at_the_prefix_resolution(self):
+        self.assertEqual(self.snaps["welcome"]["dpi_x"], self.dpi)
+
+    def test_client_sizes_and_windowed_controls(self):
+        for name, spec in WINDOWS.items():
+            w = self.window(name)
+            cl, ct, cr, cb = w["client"]
+            with self.subTest(window=name):
+                self.assertAlmostEqual(cr - cl, self.px(spec["client"][0]), delta=1, msg="client width")
+                self.assertAlmostEqual(cb - ct, self.px(spec["client"][1]), delta=1, msg="client height")
+            for cls, text, box in spec["controls"]:
+                with self.subTest(window=name, control=text or cls):
+                    found = [c for c in w["controls"] if c["class"] == cls and c["depth"] == 0
+                             and (text is None or c["text"].replace("&", "") == text)]
+                    self.assertEqual(len(found), 1, "%s %r" % (cls, text))
+                    got = rel(found[0]["rect"], (cl, ct))
+                    if cls == "ComboBox":  # the closed box's height is the combo box's own
+                        self.assert_box(got[:3] + (self.px(box[3]),), box, cls)
+                        self.assertLessEqual(abs(got[3] - self.px(box[3])), 3, "drive list height")
+                    else:
+                        self.assert_box(got, box, "%s %r" % (cls, text))
+            for frame, cls, text, box in spec["in_frame"]:
+                with self.subTest(window=name, control=text or "%s %r" % (cls, box)):
+                    f = self.frame_of(w, frame)
+                    kids = [rel(c["rect"], f["rect"][:2]) for c in w["controls"]
+                            if c["parent"] == f["hwnd"] and c["class"] == cls
+                            and (text is None or c["text"] == text)]
+                    want = self.pxbox(box)
+                    self.assertTrue(any(all(abs(g - e) <= 1 for g, e in zip(k, want)) for k in kids),
+                                    "%s %r in the frame at %r px; defined %r px" % (cls, text, kids, want))
+
+    def test_label_boxes_and_their_text_fits_in_its_font(self):
+        for name in WINDOWS:
+            for rect, (face, points, bold, italic), c in self.label_boxes(name):
+                with self.subTest(window=name, label=c["text"]):
+                    self.assertTrue(c["text"].strip(), "empty label")
+                    r = self.p.uia("textheight", face, str(points), str(int(bold)), str(int(italic)),
+                                   str(rect[2] - rect[0]), c["text"])
+                    self.assertEqual(r["dpi"], self.dpi)
+                    self.assertLessEqual(r["height"], rect[3] - rect[1],
+                                         "%r needs %d px in %s %s pt, its box is %d px high"
+                                         % (c["text"], r["height"], face, points, rect[3] - rect[1]))
+
+    def test_backdrop_title_labels_fit(self):
+        b = wr.window_in(self.snaps["welcome"], rig.BACKDROP)
+        statics = [c for c in b["controls"] if c["class"] == "Static"]
+        for box in BACKDROP_LABELS:
+            want = self.pxbox(box)
+            found = [c for c in statics if all(abs(g - e) <= 1 for g, e in zip(rel(c["rect"], b["client"][:2]), want))]
+            self.assertTrue(found, "no backdrop label at %r px" % (want,))
+            face, points, bold, italic = TITLE_FONT
+            r = self.p.uia("textheight", face, str(points), "1", "0", str(want[2]), found[0]["text"])
+            self.assertLessEqual(r["height"], want[3], found[0]["text"])
+
+    # -- what is drawn
+
+    def face(self, shot, w):
+        """The window's button-face colour: a pixel of its client area where nothing is."""
+        cl, ct, cr, cb = w["client"]
+        return shot.pixel(cr - 2, cb - 2)
+
+    def test_backdrop_is_teal_around_the_wizard(self):
+        shot = self.shots["welcome"]
+        b = wr.window_in(self.snaps["welcome"], rig.BACKDROP)
+        wl, wt, wr_, wb = self.window("welcome")["rect"]
+        cl, ct, cr, cb = b["client"]
+        points = [(x, y) for x in range(cl + 5, cr - 5, 97) for y in range(ct + self.px(900), cb - 5, 89)
+                  if not (wl - 2 <= x < wr_ + 2 and wt - 2 <= y < wb + 2)]
+        self.assertGreater(len(points), 20)
+        wrong = [(xy, shot.pixel(*xy)) for xy in points if shot.pixel(*xy) != TEAL]
+        self.assertEqual(wrong, [])
+
+    def test_rule_above_the_buttons(self):
+        for name in ("welcome", "destination"):
+            with self.subTest(window=name):
+                shot, w = self.shots[name], self.window(name)
+                cl, ct = w["client"][:2]
+                x0, x1 = cl + self.px(240), cl + self.px(7440)
+                y = ct + self.px(4095)
+                rows = {yy: sum(1 for x in range(x0, x1) if max(shot.pixel(x, yy)) < 100)
+                        for yy in (y - 1, y, y + 1)}
+                best = max(rows, key=rows.get)
+                self.assertGreaterEqual(rows[best], 0.97 * (x1 - x0), "rule pixels by row: %r" % rows)
+                face = self.face(shot, w)
+                self.assertEqual(shot.pixel(x0 - 3, best), face, "the rule starts left of 240")
+                self.assertEqual(shot.pixel(x1 + 3, best), face, "the rule runs on past 7440")
+                for yy in (best - 3, best + 3):
+                    self.assertLess(sum(1 for x in range(x0, x1) if max(shot.pixel(x, yy)) < 100), 5,
+                                    "a second line at y %d" % yy)
+
+    def test_welcome_picture_fills_its_box(self):
+        for name in ("welcome", "destination"):
+            with self.subTest(window=name):
+                shot, w = self.shots[name], self.window(name)
+                cl, ct = w["client"][:2]
+                l, t, wd, ht = self.pxbox(WINDOWS[name]["image"])
+                l, t = cl + l, ct + t
+                face = self.face(shot, w)
+                for qx in (0, 1):
+                    for qy in (0, 1):
+                        quad = (l + qx * wd // 2, t + qy * ht // 2, l + (qx + 1) * wd // 2, t + (qy + 1) * ht // 2)
+                        px = [rgb for _, rgb in shot.pixels_in(*quad)]
+                        self.assertGreater(sum(1 for c in px if c != face), 0.6 * len(px),
+                                           "picture quarter %r is mostly empty" % (quad,))
+                # Stretched to the box: the picture reaches its four edges and no further.
+                for x, y in ((l + 1, t + ht // 2), (l + wd - 2, t + ht // 2), (l + wd // 2, t + 1),
+                             (l + wd // 2, t + ht - 2)):
+                    self.assertNotEqual(shot.pixel(x, y), face, "no picture at (%d, %d)" % (x, y))
+                for x, y in ((l - 3, t + ht // 2), (l + wd + 2, t + ht // 2), (l + wd // 2, t + ht + 2)):
+                    self.assertEqual(shot.pixel(x, y), face, "picture outside its box at (%d, %d)" % (x, y))
+
+    def test_label_text_is_drawn_inside_its_box_and_not_around_it(self):
+        for name in WINDOWS:
+            shot, w = self.shots[name], self.window(name)
+            boxes = self.label_boxes(name)
+            others = [c["rect"] for c in w["controls"] if c["class"] != "Static" and c["class"] != "RtFrame"]
+            others += [r for r, _, _ in boxes]
+            for rect, _, c in boxes:
+                with self.subTest(window=name, label=c["text"]):
+                    self.assertGreater(wr.dark_pixels(shot, rect), 15, "no text drawn in the box")
+                    l, t, r, b = rect
+                    stray = []
+                    for (x, y), rgb in shot.pixels_in(l - 3, t - 3, r + 3, b + 3):
+                        if l <= x < r and t <= y < b:
+                            continue
+                        if any(o[0] <= x < o[2] and o[1] <= y < o[3] for o in others):
+                            continue
+                        if max(rgb) < 100:
+                            stray.append((x, y))
+                    self.assertEqual(stray, [], "dark pixels just outside %r" % (rect,))
+
+    def test_copy_window_mid_run_gauge_is_dark_red(self):
+        w = self.window("copying")
+        pictures = sorted((c for c in w["controls"] if c["class"] == "RtPicture"),
+                          key=lambda c: c["rect"][2] - c["rect"][0])
+        gauge, drive = pictures[-1], pictures[0]
+        self.assertIn(gauge["text"], [wr.gauge_percent_after(n) for n in range(1, 21)])
+        shot = self.shots["copying"]
+        l, t, r, b = gauge["rect"]
+        self.assertEqual(shot.pixel(l + 4, (t + b) // 2), DARK_RED)
+        self.assertEqual(shot.pixel(l + 4, t + 3), DARK_RED)
+        # The drive picture is drawn in its box.
+        face = self.face(shot, w)
+        px = [rgb for _, rgb in shot.pixels_in(*drive["rect"])]
+        self.assertGreater(sum(1 for c in px if c != face), 0.5 * len(px), "no drive picture")
+
+    def test_the_run_completes(self):
+        self.assertEqual(self.walk.message_keys(), [rig.SUCCESS])
+        self.assertEqual(self.walk.exit_code, 0)
+
+
+class LayoutAt96Dpi(Layout, unittest.TestCase):
+    dpi = 96
+
+
+class LayoutAt144Dpi(Layout, unittest.TestCase):
+    dpi = 144
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
