@@ -1,11 +1,16 @@
-"""End-to-end tests of SETUP.EXE against planted libraries: DLLs named like system
-libraries (version.dll, uxtheme.dll, ...) and like the setup library, left in the
-installer folder and in the folder SETUP.EXE is started from, as anyone who can write to
-a download folder or a shared disk can do.
+"""End-to-end tests of SETUP.EXE against hostile input that reaches it from outside:
+libraries planted where it might load them, and destination texts that are not folders.
 
-The planted DLLs are tests/e2e/plant/plant.cpp built under each name; loaded, one leaves
-the marker C:\\planted\\<name>.loaded. After a whole installation no marker may exist, and
-the shortcut must have been made by the installer's own STKIT432.DLL.
+Planted libraries: DLLs named like system libraries (version.dll, uxtheme.dll, ...) and
+like the setup library, left in the installer folder and in the folder SETUP.EXE is
+started from, as anyone who can write to a download folder or a shared disk can do. They
+are tests/e2e/plant/plant.cpp built under each name; loaded, one leaves the marker
+C:\\planted\\<name>.loaded. After a whole installation no marker may exist, and the shortcut
+must have been made by the installer's own STKIT432.DLL.
+
+Typed destinations: texts typed into the folder chooser; the destination page refuses
+every one that is not a full folder path, with its reason, and stays; the accepted ones
+run and end in the message that tells what happened.
 """
 
 import os
@@ -16,6 +21,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wineenv as we  # noqa: E402
 import install_rig as rig  # noqa: E402
+from test_robustness import RobustnessCase, install  # noqa: E402
 
 SYSTEM_NAMES = ["version.dll", "uxtheme.dll", "dwmapi.dll", "winmm.dll", "comctl32.dll",
                 "msimg32.dll", "cryptbase.dll", "userenv.dll", "profapi.dll", "propsys.dll"]
@@ -118,6 +124,166 @@ class PlantedLibraries(unittest.TestCase):
         self.assertEqual(got, [SETUP_LIBRARY + ".loaded", "uxtheme.dll.loaded"])
         with open(os.path.join(rig.unix_path(self.p, MARKERS), "uxtheme.dll.loaded"), encoding="utf-8") as f:
             self.assertEqual(f.readline().strip().lower(), "d:\\uxtheme.dll")
+
+
+FULL = "full path"
+# Typed destinations that the destination page refuses, each with a part of the reason it
+# gives. Typed with real keys, except where a key press cannot make the text (an empty box,
+# a control character, characters outside the keyboard layout): those are set in the box.
+REFUSED = [
+    ("", "choose", False),
+    ("   ", "choose", True),
+    ("Quorvant", FULL, True),
+    ("Program Files\\Q99", FULL, True),
+    (".\\Q99", FULL, True),
+    ("..\\Q99", FULL, True),
+    ("C:", FULL, True),
+    ("C:foo", FULL, True),
+    ("C:Q99\\Sub", FULL, True),
+    ("\\", FULL, True),
+    ("\\Q99", FULL, True),
+    ("\\\\", FULL, True),
+    ("\\\\server", FULL, True),
+    ("\\\\server\\", FULL, True),
+    ("\\\\?\\C:\\Q99", FULL, True),
+    ("\\\\.\\C:\\Q99", FULL, True),
+    ("1:\\Q99", FULL, True),
+    ("C:/Q99", FULL, True),
+    ("\u00c4:\\Q99", FULL, False),
+    ("C:\\Apps/Q99", "characters", True),
+    ("C:\\Q<99", "characters", True),
+    ("C:\\Q>99", "characters", True),
+    ("C:\\Q:99", "characters", True),
+    ("C:\\Q\"99", "characters", True),
+    ("C:\\Q|99", "characters", True),
+    ("C:\\Q?99", "characters", True),
+    ("C:\\Q*99", "characters", True),
+    ("C:\\Q\t99", "character", False),
+    ("C:\\CON", "reserved", True),
+    ("C:\\Apps\\nul", "reserved", True),
+    ("C:\\aux.txt", "reserved", True),
+    ("C:\\COM1\\Q99", "reserved", True),
+    ("C:\\lpt9.log", "reserved", True),
+    ("C:\\prn  .x", "reserved", True),
+    ("C:\\Q99.", "dot or a space", True),
+    ("C:\\Q99 ", "dot or a space", True),
+    ("C:\\Q99 \\Sub", "dot or a space", True),
+    ("C:\\Apps\\..\\Q99", "\"..\"", True),
+    ("C:\\Apps\\.", "\"..\"", True),
+    ("C:\\Apps\\\\Q99", "empty", True),
+    ("C:\\" + "q" * 245, "too long", True),
+    ("C:\\" + "\u03a9" * 250, "too long", False),
+]
+# The longest folder whose copies all stay within the 260-character limit: 241 characters,
+# 242 with its backslash, 259 for DATA\SUPPLIER.XLS.
+LONGEST = "C:\\" + "L" * 238
+
+
+class TypedDestinations(RobustnessCase):
+    """One SETUP.EXE session: every refused text typed into the chooser, OK, Next >, the
+    reason read and dismissed; then the longest accepted folder is installed into."""
+
+    def test_refused_texts_keep_the_page_and_the_longest_folder_installs(self):
+        p = we.Prefix(display, name="typed")
+        self.addCleanup(p.close)
+        run = rig.InstallRun(p)
+        self.addCleanup(run.stop)
+        run.to_destination()
+        edit_id = None
+        first_icon = None
+        for text, says, typed in REFUSED:
+            with self.subTest(text=text):
+                p.click(rig.DESTINATION, "Browse")
+                # The chooser's text box has the focus with the page's text in it.
+                we.wait_for(lambda: (lambda f: f.get("foreground_title") == rig.CHOOSER
+                                     and f.get("focus_class") == "Edit")(p.focus()), 10,
+                            what="the chooser's text box to have the focus")
+                if typed:
+                    rig.type_text(p, text)  # the whole text is selected, so it is replaced
+                else:
+                    if edit_id is None:
+                        edit_id = next(c["id"] for c in p.controls(rig.CHOOSER) if c["class"] == "Edit")
+                    # Wine decodes the command line as UTF-8 only in a UTF-8 locale.
+                    saved = p.env.get("LC_ALL")
+                    p.env["LC_ALL"] = "C.UTF-8"
+                    try:
+                        self.assertTrue(p.set_text(rig.CHOOSER, edit_id, text)["ok"])
+                    finally:
+                        if saved is None:
+                            del p.env["LC_ALL"]
+                        else:
+                            p.env["LC_ALL"] = saved
+                we.wait_for(lambda: p.focus().get("focus_text") == text, 10,
+                            what="the text box to read %r" % text)
+                p.key("Return")
+                we.wait_for(lambda: p.window(rig.CHOOSER) is None, rig.STEP_TIMEOUT,
+                            what="the chooser to close")
+                p.click(rig.DESTINATION, "Next >")
+
+                def message():
+                    ws = p.windows()
+                    box = [w for w in ws if w["class"] == "#32770" and w["title"] in rig.MESSAGE_TITLES]
+                    return (box[0], {w["title"] for w in ws}) if box else None
+                box, titles = we.wait_for(message, rig.STEP_TIMEOUT, what="the refusal")
+                facts = p.uia("msgbox", box["hwnd"])
+                self.assertIn(says, facts["text"])
+                self.assertEqual((box["title"], facts["buttons"]), ("Setup", ["OK"]))
+                if first_icon is None:
+                    # Told from the screen once; every later box must carry the same icon.
+                    self.assertEqual(p.message_box(box["hwnd"])["icon"], "exclamation")
+                    first_icon = facts["icon"]
+                self.assertEqual(facts["icon"], first_icon)
+                self.assertIn(rig.DESTINATION, titles, "left the destination page")
+                self.assertNotIn(rig.COPYING, titles, "the copy window came up")
+                we.wait_for(lambda: p.focus().get("foreground") == box["hwnd"], 10,
+                            what="the message box to have the focus")
+                p.key("Return")
+                we.wait_for(lambda: p.focus().get("foreground_title") == rig.DESTINATION, 10,
+                            what="the destination page in front again")
+                self.assertEqual(run.destination_label(), text)
+        self.assertTrue(run.proc.running())
+        self.assertEqual(run.drive_c_changes(), [], "a refused destination was written")
+
+        run.browse(LONGEST)
+        run.start_copy(by_key=False)
+        run.finish()
+        self.assertEqual(run.message_keys(), [rig.SUCCESS])
+        self.assertIsNotNone(run.messages[0].window(rig.COPYING))
+        dest = rig.unix_path(p, LONGEST)
+        self.assert_rows(dest, range(1, 21))
+        info = rig.read_link(p, rig.programs_folder(p) + "\\" + rig.LINK_NAME)
+        self.assertEqual(info["target"], LONGEST + "\\QV99.EXE")
+        self.assert_only_under(run, os.path.relpath(dest, p.drive_c), self.link_rel(p))
+
+class AcceptedDestinations(RobustnessCase):
+    """Unusual texts that are full folder paths: no refusal, the copy window comes up, and
+    the run ends in the message that tells what really happened. One prefix, one run each."""
+
+    CASES = [
+        ("C:\\CONSOLE.d\\NULL", [rig.FAILED]),  # its parent is made only by the next case
+        ("C:\\CONSOLE.d", [rig.SUCCESS]),
+        ("c:\\q99 lower\\", [rig.SUCCESS]),
+        ("C:\\COM10", [rig.SUCCESS]),
+        ("\\\\server\\share\\Q99", [rig.FAILED]),
+    ]
+
+    def test_each_runs_and_ends_truthfully(self):
+        p = we.Prefix(display, name="accepted")
+        self.addCleanup(p.close)
+        for text, messages in self.CASES:
+            with self.subTest(text=text):
+                run = install(p, text)
+                self.assertEqual(run.message_keys(), messages)
+                self.assertIsNotNone(run.messages[0].window(rig.COPYING), "no copy window")
+                self.assertEqual(run.exit_code, 0)
+                if messages == [rig.SUCCESS]:
+                    dest = rig.unix_path(p, text)
+                    self.assert_rows(dest, range(1, 21))
+                    info = rig.read_link(p, rig.programs_folder(p) + "\\" + rig.LINK_NAME)
+                    self.assertEqual(info["target"].lower(), text.rstrip("\\").lower() + "\\qv99.exe")
+                    self.assert_only_under(run, os.path.relpath(dest, p.drive_c), self.link_rel(p))
+                else:
+                    self.assertEqual(run.drive_c_changes(), [])
 
 
 if __name__ == "__main__":
