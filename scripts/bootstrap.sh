@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686
   wine wine32:i386 wine64
   xvfb xdotool imagemagick x11-apps fonts-liberation
+  clang libclang-rt-14-dev
 )
 
 missing=()
