@@ -66,7 +66,10 @@ std::wstring DestinationProblem(const std::wstring& folder) {
     const std::wstring server = folder.substr(2, serverEnd - 2);
     const std::wstring share = folder.substr(serverEnd + 1, shareEnd == std::wstring::npos ? std::wstring::npos
                                                                                           : shareEnd - serverEnd - 1);
-    if (share.empty() || server == L"?" || server == L".") return kFullPathHint;
+    // "\\?\" and "\\.\" are device paths, and "." or ".." name no server or share.
+    for (const std::wstring& part : {server, share}) {
+      if (part.empty() || part == L"?" || part == L"." || part == L"..") return kFullPathHint;
+    }
     for (const std::wstring& part : {server, share}) {
       for (wchar_t c : part) {
         if (std::wstring(kForbidden).find(c) != std::wstring::npos) return kFullPathHint;
