@@ -21,7 +21,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wineenv as we  # noqa: E402
 import install_rig as rig  # noqa: E402
-from test_robustness import RobustnessCase, install  # noqa: E402
+from test_robustness import RobustnessCase, install, plant_dir  # noqa: E402
 
 SYSTEM_NAMES = ["version.dll", "uxtheme.dll", "dwmapi.dll", "winmm.dll", "comctl32.dll",
                 "msimg32.dll", "cryptbase.dll", "userenv.dll", "profapi.dll", "propsys.dll"]
@@ -43,11 +43,6 @@ def setUpModule():
 def tearDownModule():
     if display:
         display.close()
-
-
-def plant_dir():
-    """The planted DLLs and hold.exe, built beside uia.exe."""
-    return os.path.join(os.path.dirname(os.path.abspath(we.env_path("SETUP_E2E_UIA"))), "plant")
 
 
 def markers(prefix):

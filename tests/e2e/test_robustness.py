@@ -10,10 +10,8 @@ message box with Enter until the process ends.
 """
 
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
