@@ -103,6 +103,9 @@ void FakeFileSystem::Copy(const std::wstring& from, const std::wstring& to) {
   const std::wstring src = Full(from), dst = Full(to);
   if (!files_.count(Key(src))) throw rt::RuntimeError(rt::ErrFileNotFound, L"Cannot copy " + from + L": not found");
   if (!folders_.count(Key(Parent(dst)))) throw rt::RuntimeError(rt::ErrPathNotFound, L"Cannot copy to " + to);
+  if (readOnly_.count(Key(dst))) {
+    throw rt::RuntimeError(rt::ErrPermissionDenied, L"Cannot copy " + from + L" to " + to + L": access denied");
+  }
   if (!failCopyTo.empty() && Key(dst).size() >= failCopyTo.size() &&
       Key(dst).compare(Key(dst).size() - failCopyTo.size(), failCopyTo.size(), Key(failCopyTo)) == 0) {
     throw rt::RuntimeError(rt::ErrDiskFull, L"Cannot copy " + from + L" to " + to + L": disk full");

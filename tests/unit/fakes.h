@@ -25,6 +25,7 @@ class FakeFileSystem : public platform::FileSystem {
   // Makes the next copy to a path ending in `suffix` fail.
   std::wstring failCopyTo;
   std::wstring failOpen;  // a name whose FileLength fails with a sharing violation
+  void MakeReadOnly(const std::wstring& path) { readOnly_.insert(Key(Full(path))); }
 
   // Queries.
   bool HasFile(const std::wstring& path) const;
@@ -53,6 +54,7 @@ class FakeFileSystem : public platform::FileSystem {
   std::map<std::wstring, std::wstring> names_;      // key -> display name
   std::map<std::wstring, uint64_t> files_;          // key -> size
   std::map<wchar_t, platform::DriveInfo> drives_;
+  std::set<std::wstring> readOnly_;  // keys of files that refuse to be overwritten
 };
 
 class FakeSetupKit : public platform::SetupKit {

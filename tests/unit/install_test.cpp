@@ -226,6 +226,20 @@ TEST(CopyRun, ACopyThatFailsIsNeverReportedAsSuccess) {
   EXPECT_TRUE(in.kit.calls.empty());
 }
 
+TEST(CopyRun, AReadOnlyDestinationFileIsReportedNotOverwritten) {
+  Installer in;
+  in.AddPayload(500);
+  in.fs.AddFile(L"C:\\Program Files\\Quorvant '99\\MSVBVM50.DLL", 9);
+  in.fs.MakeReadOnly(L"C:\\Program Files\\Quorvant '99\\MSVBVM50.DLL");
+  EXPECT_EQ(Install(in), 0);
+  EXPECT_EQ(in.fs.SizeOf(L"C:\\Program Files\\Quorvant '99\\MSVBVM50.DLL"), 9u);  // left as it was
+  EXPECT_TRUE(in.fs.HasFile(L"C:\\Program Files\\Quorvant '99\\DATA\\UHOH.WAV"));  // row 5 stays
+  EXPECT_FALSE(in.fs.HasFile(L"C:\\Program Files\\Quorvant '99\\STDOLE2.TLB"));
+  ASSERT_EQ(in.ui.messages.size(), 1u);
+  EXPECT_EQ(in.ui.messages[0].text, L"Setup Failed Due To An Error!");
+  EXPECT_TRUE(in.kit.calls.empty());
+}
+
 TEST(CopyRun, ASourceThatCannotBeOpenedStopsTheRun) {
   Installer in;
   in.AddPayload();
