@@ -90,7 +90,7 @@ bool checkRequest(const LinkRequest& request, std::vector<std::wstring>& levels)
 }
 
 bool planLink(const LinkRequest& request, const std::wstring& programs, std::vector<std::wstring>& dirs,
-              LinkSpec& spec) {
+              LinkDetails& details) {
     dirs.clear();
     std::vector<std::wstring> levels;
     if (programs.empty() || !checkRequest(request, levels)) return false;
@@ -99,13 +99,13 @@ bool planLink(const LinkRequest& request, const std::wstring& programs, std::vec
         dir = joinPath(dir, level);
         dirs.push_back(dir);
     }
-    spec.linkPath = joinPath(dir, request.name + L".lnk");
-    spec.target = request.target;
-    spec.arguments = request.arguments;
-    spec.workingDirectory = workingDirectoryOf(request.target);
-    spec.description = request.name;
-    spec.iconPath = request.target;
-    spec.iconIndex = 0;
+    details.linkPath = joinPath(dir, request.name + L".lnk");
+    details.target = request.target;
+    details.arguments = request.arguments;
+    details.workingDirectory = workingDirectoryOf(request.target);
+    details.description = request.name;
+    details.iconPath = request.target;
+    details.iconIndex = 0;
     return true;
 }
 
@@ -116,8 +116,8 @@ bool createLink(const LinkRequest& request, LinkWriter& writer) {
 
     std::wstring programs;
     std::vector<std::wstring> dirs;
-    LinkSpec spec;
-    if (!writer.programsFolder(programs) || !planLink(request, programs, dirs, spec)) return false;
+    LinkDetails details;
+    if (!writer.programsFolder(programs) || !planLink(request, programs, dirs, details)) return false;
 
     std::vector<std::wstring> created;
     bool ok = true;
@@ -129,7 +129,7 @@ bool createLink(const LinkRequest& request, LinkWriter& writer) {
         }
         if (r == DirResult::Created) created.push_back(dir);
     }
-    if (ok) ok = writer.save(spec);
+    if (ok) ok = writer.save(details);
     if (!ok) {
         for (auto it = created.rbegin(); it != created.rend(); ++it) writer.removeDir(*it);
     }

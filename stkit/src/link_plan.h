@@ -17,7 +17,7 @@ struct LinkRequest {
 };
 
 // Everything that goes into one link file.
-struct LinkSpec {
+struct LinkDetails {
     std::wstring linkPath;          // full path of the .lnk file
     std::wstring target;
     std::wstring arguments;
@@ -39,7 +39,7 @@ struct LinkWriter {
     // Removes an empty directory this run created (used to undo after a failed save).
     virtual void removeDir(const std::wstring& path) = 0;
     // Writes the link file; true only when the file was saved.
-    virtual bool save(const LinkSpec& spec) = 0;
+    virtual bool save(const LinkDetails& details) = 0;
 };
 
 // A single file-name component: non-empty, no characters Windows forbids in file names, not "." or
@@ -65,10 +65,10 @@ std::wstring joinPath(const std::wstring& dir, const std::wstring& component);
 // True when the request can make a link: a target, a valid name and a valid group (split into levels).
 bool checkRequest(const LinkRequest& request, std::vector<std::wstring>& levels);
 
-// Validates the request and fills in the link: on success spec holds the link to write and dirs the
+// Validates the request and fills in the link: on success details holds the link to write and dirs the
 // group directories to make, outermost first.
 bool planLink(const LinkRequest& request, const std::wstring& programs, std::vector<std::wstring>& dirs,
-              LinkSpec& spec);
+              LinkDetails& details);
 
 // The whole operation: look up the Programs folder, create the group, save the link. Returns true
 // only when the link file was saved. Directories it created are removed again if the save fails.

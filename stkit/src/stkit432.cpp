@@ -95,24 +95,24 @@ public:
 
     void removeDir(const std::wstring& path) override { RemoveDirectoryW(path.c_str()); }
 
-    bool save(const stkit::LinkSpec& spec) override {
+    bool save(const stkit::LinkDetails& details) override {
         ComApartment apartment;
         ComRef<IShellLinkW> link;
         if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                     reinterpret_cast<void**>(link.put())))) {
             return false;
         }
-        if (FAILED(link->SetPath(spec.target.c_str())) || FAILED(link->SetArguments(spec.arguments.c_str())) ||
-            FAILED(link->SetDescription(spec.description.c_str())) ||
-            FAILED(link->SetIconLocation(spec.iconPath.c_str(), spec.iconIndex))) {
+        if (FAILED(link->SetPath(details.target.c_str())) || FAILED(link->SetArguments(details.arguments.c_str())) ||
+            FAILED(link->SetDescription(details.description.c_str())) ||
+            FAILED(link->SetIconLocation(details.iconPath.c_str(), details.iconIndex))) {
             return false;
         }
-        if (!spec.workingDirectory.empty() && FAILED(link->SetWorkingDirectory(spec.workingDirectory.c_str()))) {
+        if (!details.workingDirectory.empty() && FAILED(link->SetWorkingDirectory(details.workingDirectory.c_str()))) {
             return false;
         }
         ComRef<IPersistFile> file;
         if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.put())))) return false;
-        return file->Save(spec.linkPath.c_str(), TRUE) == S_OK;
+        return file->Save(details.linkPath.c_str(), TRUE) == S_OK;
     }
 };
 

@@ -10,7 +10,7 @@ namespace {
 
 using stkit::DirResult;
 using stkit::LinkRequest;
-using stkit::LinkSpec;
+using stkit::LinkDetails;
 
 const std::wstring kPrograms = L"C:\\Users\\ann\\Start Menu\\Programs";
 const std::wstring kTarget = L"C:\\Program Files\\Quorvant '99\\QV99.EXE";
@@ -26,7 +26,7 @@ public:
     int programsCalls = 0;
     std::vector<std::wstring> made;     // every makeDir call, in order
     std::vector<std::wstring> removed;  // every removeDir call, in order
-    std::vector<LinkSpec> saved;        // every save call
+    std::vector<LinkDetails> saved;        // every save call
 
     bool programsFolder(std::wstring& path) override {
         ++programsCalls;
@@ -40,8 +40,8 @@ public:
         return existing.count(path) ? DirResult::Existed : DirResult::Created;
     }
     void removeDir(const std::wstring& path) override { removed.push_back(path); }
-    bool save(const LinkSpec& spec) override {
-        saved.push_back(spec);
+    bool save(const LinkDetails& details) override {
+        saved.push_back(details);
         return saveOk;
     }
 };
@@ -93,7 +93,7 @@ TEST(LinkContents, TargetArgumentsDescriptionAndIconComeFromTheRequest) {
     FakeWriter w;
     ASSERT_TRUE(stkit::createLink(request(L"", L"Quorvant '99", kTarget, L"/data \"D:\\Quorvant Data\""), w));
     ASSERT_EQ(w.saved.size(), 1u);
-    const LinkSpec& s = w.saved[0];
+    const LinkDetails& s = w.saved[0];
     EXPECT_EQ(s.target, kTarget);
     EXPECT_EQ(s.arguments, L"/data \"D:\\Quorvant Data\"");
     EXPECT_EQ(s.workingDirectory, L"C:\\Program Files\\Quorvant '99");

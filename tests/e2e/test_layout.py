@@ -123,11 +123,11 @@ class Layout:
 
     def label_boxes(self, name):
         """(screen rect, font, Static control) of each label of the window."""
-        spec = WINDOWS[name]
+        details = WINDOWS[name]
         w = self.window(name)
         statics = [c for c in w["controls"] if c["class"] == "Static"]
         out = []
-        for entry in spec["labels"]:
+        for entry in details["labels"]:
             box, frame = entry[0], entry[1]
             font = entry[2] if len(entry) > 2 else DEFAULT_FONT
             origin = self.frame_of(w, frame)["rect"][:2] if frame else w["client"][:2]
@@ -144,13 +144,13 @@ class Layout:
         self.assertEqual(self.snaps["welcome"]["dpi_x"], self.dpi)
 
     def test_client_sizes_and_windowed_controls(self):
-        for name, spec in WINDOWS.items():
+        for name, details in WINDOWS.items():
             w = self.window(name)
             cl, ct, cr, cb = w["client"]
             with self.subTest(window=name):
-                self.assertAlmostEqual(cr - cl, self.px(spec["client"][0]), delta=1, msg="client width")
-                self.assertAlmostEqual(cb - ct, self.px(spec["client"][1]), delta=1, msg="client height")
-            for cls, text, box in spec["controls"]:
+                self.assertAlmostEqual(cr - cl, self.px(details["client"][0]), delta=1, msg="client width")
+                self.assertAlmostEqual(cb - ct, self.px(details["client"][1]), delta=1, msg="client height")
+            for cls, text, box in details["controls"]:
                 with self.subTest(window=name, control=text or cls):
                     found = [c for c in w["controls"] if c["class"] == cls and c["depth"] == 0
                              and (text is None or c["text"].replace("&", "") == text)]
@@ -161,7 +161,7 @@ class Layout:
                         self.assertLessEqual(abs(got[3] - self.px(box[3])), 3, "drive list height")
                     else:
                         self.assert_box(got, box, "%s %r" % (cls, text))
-            for frame, cls, text, box in spec["in_frame"]:
+            for frame, cls, text, box in details["in_frame"]:
                 with self.subTest(window=name, control=text or "%s %r" % (cls, box)):
                     f = self.frame_of(w, frame)
                     kids = [rel(c["rect"], f["rect"][:2]) for c in w["controls"]
