@@ -27,22 +27,10 @@ DESTINATION_TEXTS = [
 CHOOSER_TEXTS = ["Please choose a directory for the installation.", "Path", "Directory", "Drive"]
 TYPED = "C:\\Keyboard Only"
 
-display = None
-
-
-def setUpModule():
-    global display
-    display = we.Display()
-
-
-def tearDownModule():
-    if display:
-        display.close()
-
 
 class KeyboardAndReader(unittest.TestCase):
     def setUp(self):
-        self.p = we.Prefix(display, name="keyboard")
+        self.p = we.Prefix(name="keyboard")
         self.addCleanup(self.p.close)
         self.w = wr.Walk(self.p)
         self.addCleanup(self.w.stop)

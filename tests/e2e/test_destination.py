@@ -58,18 +58,6 @@ DRIVE_LIST_BOX = (240, 3600, 2295, 315)
 # list has something to open below its starting folder.
 EXTRA_FOLDER = "SAMPLES"
 
-display = None
-
-
-def setUpModule():
-    global display
-    display = we.Display()
-
-
-def tearDownModule():
-    if display:
-        display.close()
-
 
 def rel_rect(rect, origin):
     """(left, top, width, height) of a screen rect relative to an origin."""
@@ -94,7 +82,7 @@ class Run:
     """SETUP.EXE in a fresh prefix, up to the welcome page; drives the wizard from there."""
 
     def __init__(self, name, extra_drives=(), before_start=None):
-        self.prefix = p = we.Prefix(display, name=name)
+        self.prefix = p = we.Prefix(name=name)
         try:
             self.drives = {}
             for letter in extra_drives:

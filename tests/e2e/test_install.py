@@ -19,22 +19,10 @@ import install_rig as rig  # noqa: E402
 DARK_RED = (128, 0, 0)
 COPY_CLIENT = (6855, 1965)
 
-display = None
-
-
-def setUpModule():
-    global display
-    display = we.Display()
-
-
-def tearDownModule():
-    if display:
-        display.close()
-
 
 class InstallCase(unittest.TestCase):
     def new_prefix(self, name):
-        p = we.Prefix(display, name=name)
+        p = we.Prefix(name=name)
         self.addCleanup(p.close)
         return p
 
@@ -66,7 +54,7 @@ class DefaultInstallation(InstallCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.p = we.Prefix(display, name=cls.__name__)
+        cls.p = we.Prefix(name=cls.__name__)
         cls.addClassCleanup(cls.p.close)
         cls.run_ = rig.InstallRun(cls.p)
         cls.run_.to_destination()
@@ -181,7 +169,7 @@ class MissingSourceFile(InstallCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.p = we.Prefix(display, name=cls.__name__)
+        cls.p = we.Prefix(name=cls.__name__)
         cls.addClassCleanup(cls.p.close)
 
     def test_run_stops_at_the_row_of_the_missing_file(self):

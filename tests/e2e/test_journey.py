@@ -19,23 +19,11 @@ import walk_rig as wr  # noqa: E402
 # A folder tree the user picks through the directory list: "Apps" sorts first on C:\.
 PICKED = "C:\\Apps\\Quorvant"
 
-display = None
-
-
-def setUpModule():
-    global display
-    display = we.Display()
-
-
-def tearDownModule():
-    if display:
-        display.close()
-
 
 class Journeys(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.p = we.Prefix(display, name=cls.__name__)
+        cls.p = we.Prefix(name=cls.__name__)
         cls.addClassCleanup(cls.p.close)
         os.makedirs(rig.unix_path(cls.p, PICKED))
         cls.link_rel = os.path.join(os.path.relpath(

@@ -69,13 +69,11 @@ WINDOWS = {
 }
 BACKDROP_LABELS = [(165, 150, 5130, 510), (210, 180, 5205, 510)]
 
-display = None
 slow_disk = None
 
 
 def setUpModule():
-    global display, slow_disk
-    display = we.Display()
+    global slow_disk
     slow_disk = tempfile.mkdtemp(prefix="setup-e2e-slow-disk-")
     wr.make_slow_disk(slow_disk)
 
@@ -83,8 +81,6 @@ def setUpModule():
 def tearDownModule():
     if slow_disk:
         shutil.rmtree(slow_disk, ignore_errors=True)
-    if display:
-        display.close()
 
 
 def rel(rect, origin):
@@ -96,7 +92,7 @@ class Layout:
 
     @classmethod
     def setUpClass(cls):
-        cls.p = we.Prefix(display, disk=False, dpi=None if cls.dpi == 96 else cls.dpi,
+        cls.p = we.Prefix(disk=False, dpi=None if cls.dpi == 96 else cls.dpi,
                           name=cls.__name__)
         cls.addClassCleanup(cls.p.close)
         cls.p.map_drive("d", slow_disk, copy=False)

@@ -32,18 +32,6 @@ MARKERS = "C:\\planted"
 # instruction of SETUP.EXE runs (the user32 of Windows does not import it).
 NATIVE_FIRST = ",".join(n[:-4] for n in SYSTEM_NAMES if n != "version.dll") + "=n,b"
 
-display = None
-
-
-def setUpModule():
-    global display
-    display = we.Display()
-
-
-def tearDownModule():
-    if display:
-        display.close()
-
 
 def markers(prefix):
     folder = rig.unix_path(prefix, MARKERS)
@@ -55,7 +43,7 @@ class PlantedLibraries(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.p = p = we.Prefix(display, name=cls.__name__)
+        cls.p = p = we.Prefix(name=cls.__name__)
         cls.addClassCleanup(p.close)
         cls.work = os.path.join(p.drive_c, "Work")
         os.makedirs(cls.work)
@@ -179,7 +167,7 @@ class TypedDestinations(RobustnessCase):
     reason read and dismissed; then the longest accepted folder is installed into."""
 
     def test_refused_texts_keep_the_page_and_the_longest_folder_installs(self):
-        p = we.Prefix(display, name="typed")
+        p = we.Prefix(name="typed")
         self.addCleanup(p.close)
         run = rig.InstallRun(p)
         self.addCleanup(run.stop)
@@ -263,7 +251,7 @@ class AcceptedDestinations(RobustnessCase):
     ]
 
     def test_each_runs_and_ends_truthfully(self):
-        p = we.Prefix(display, name="accepted")
+        p = we.Prefix(name="accepted")
         self.addCleanup(p.close)
         for text, messages in self.CASES:
             with self.subTest(text=text):

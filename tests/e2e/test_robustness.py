@@ -18,18 +18,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wineenv as we  # noqa: E402
 import install_rig as rig  # noqa: E402
 
-display = None
-
-
-def setUpModule():
-    global display
-    display = we.Display()
-
-
-def tearDownModule():
-    if display:
-        display.close()
-
 
 def plant_dir():
     return os.path.join(os.path.dirname(os.path.abspath(we.env_path("SETUP_E2E_UIA"))), "plant")
@@ -91,7 +79,7 @@ class EverySourceMissingInTurn(RobustnessCase):
     """Each of the twenty source files missing in turn: the run stops at its row."""
 
     def test_run_stops_at_each_row_whose_source_is_missing(self):
-        p = we.Prefix(display, name="missing-each")
+        p = we.Prefix(name="missing-each")
         self.addCleanup(p.close)
         dest = rig.unix_path(p, rig.DEFAULT_DEST)
         dest_rel = os.path.relpath(dest, p.drive_c)
@@ -113,7 +101,7 @@ class EverySourceMissingInTurn(RobustnessCase):
 class UnreadableOrEmptySource(RobustnessCase):
     @classmethod
     def setUpClass(cls):
-        cls.p = we.Prefix(display, name=cls.__name__)
+        cls.p = we.Prefix(name=cls.__name__)
         cls.addClassCleanup(cls.p.close)
 
     def setUp(self):
@@ -153,7 +141,7 @@ class UnreadableOrEmptySource(RobustnessCase):
 
 class HostileDestinations(RobustnessCase):
     def new_prefix(self, name):
-        p = we.Prefix(display, name=name)
+        p = we.Prefix(name=name)
         self.addCleanup(p.close)
         return p
 
@@ -219,7 +207,6 @@ class HostileDestinations(RobustnessCase):
         finally:
             run.stop()
         self.assertEqual(run.drive_c_changes(), [])
-
 
 
 if __name__ == "__main__":

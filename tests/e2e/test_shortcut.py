@@ -16,18 +16,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wineenv as we  # noqa: E402
 import install_rig as rig  # noqa: E402
 
-display = None
-
-
-def setUpModule():
-    global display
-    display = we.Display()
-
-
-def tearDownModule():
-    if display:
-        display.close()
-
 
 def install(prefix, folder=None, cwd=None):
     """One whole run: Enter, the destination (kept, or typed through Browse), Next >,
@@ -43,7 +31,7 @@ def install(prefix, folder=None, cwd=None):
 
 class ShortcutCase(unittest.TestCase):
     def new_prefix(self, name):
-        p = we.Prefix(display, name=name)
+        p = we.Prefix(name=name)
         self.addCleanup(p.close)
         return p
 
@@ -72,7 +60,7 @@ class DefaultShortcut(ShortcutCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.p = we.Prefix(display, name=cls.__name__)
+        cls.p = we.Prefix(name=cls.__name__)
         cls.addClassCleanup(cls.p.close)
         cls.run_ = install(cls.p)
 

@@ -43,18 +43,6 @@ SHADOW_BOX = (210, 180, 5205, 510)        # the dark copy underneath
 KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "ole32.dll",
               "oleaut32.dll", "advapi32.dll", "comdlg32.dll", "shlwapi.dll", "msvcrt.dll"}
 
-display = None
-
-
-def setUpModule():
-    global display
-    display = we.Display()
-
-
-def tearDownModule():
-    if display:
-        display.close()
-
 
 def setup_exe():
     return os.path.join(we.env_path("SETUP_E2E_DISK"), "SETUP.EXE")
@@ -81,7 +69,7 @@ class Run:
     """SETUP.EXE running in its own prefix, up to the welcome page."""
 
     def __init__(self, name, dpi=None):
-        self.prefix = we.Prefix(display, dpi=dpi, name=name)
+        self.prefix = we.Prefix(dpi=dpi, name=name)
         try:
             self.drive_c_before = self.prefix.drive_c_tree()
             self.disk_before = we.tree_of(self.prefix.disk)

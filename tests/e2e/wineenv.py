@@ -388,13 +388,26 @@ class Process:
             return ""
 
 
+_shared_display = None
+
+
+def shared_display():
+    """The Xvfb that all tests of one module share (ctest runs each module as its own
+    process); made on first use and closed when the interpreter ends."""
+    global _shared_display
+    if _shared_display is None or _shared_display.proc.poll() is not None:
+        _shared_display = Display()
+    return _shared_display
+
+
 class Prefix:
     """A throwaway copy of the template prefix for one test, with its own wineserver.
 
     Always close() it (or use it as a context manager): that kills every Wine
     process of the prefix and removes the copy, also after a failure."""
 
-    def __init__(self, display, template=None, disk=None, dpi=None, screenshots=None, name="test"):
+    def __init__(self, display=None, template=None, disk=None, dpi=None, screenshots=None, name="test"):
+        display = display or shared_display()
         self.display = display
         self.name = name
         self.root = tempfile.mkdtemp(prefix="setup-e2e-")
