@@ -147,7 +147,7 @@ void Backend::MoveForm(rt::Form& form, double left, double top) {
   rects_[&form].top = top;
 }
 
-void Backend::PictureClear(rt::Control& box) { drawing[box.Name()].push_back(DrawOp{DrawOp::Clear}); }
+void Backend::PictureClear(rt::Control& box) { drawing[box.Name()].push_back(DrawOp{DrawOp::Clear, 0, 0, 0, 0, {}, {}}); }
 
 double Backend::PictureScaleWidth(rt::Control& box) {
   return box.Def().width - (box.Def().border ? 2 * pictureBorderTwips : 0);
@@ -158,7 +158,7 @@ double Backend::PictureScaleHeight(rt::Control& box) {
 }
 
 void Backend::PictureFillBox(rt::Control& box, double x1, double y1, double x2, double y2, rt::Colour colour) {
-  DrawOp op{DrawOp::Fill};
+  DrawOp op{DrawOp::Fill, 0, 0, 0, 0, {}, {}};
   op.x1 = x1; op.y1 = y1; op.x2 = x2; op.y2 = y2; op.colour = colour;
   drawing[box.Name()].push_back(op);
 }
@@ -168,7 +168,7 @@ double Backend::PictureTextWidth(rt::Control&, const std::wstring& text) { retur
 double Backend::PictureTextHeight(rt::Control&, const std::wstring&) { return textHeightTwips; }
 
 void Backend::PicturePrint(rt::Control& box, double x, double y, const std::wstring& text) {
-  DrawOp op{DrawOp::Print};
+  DrawOp op{DrawOp::Print, 0, 0, 0, 0, {}, {}};
   op.x1 = x; op.y1 = y; op.text = text;
   drawing[box.Name()].push_back(op);
 }

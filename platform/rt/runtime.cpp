@@ -121,7 +121,7 @@ void Control::SetDrive(const std::wstring& drive) {
   if (root.empty()) throw RuntimeError(ErrDeviceUnavailable, L"Device unavailable: " + drive);
   int found = -1;
   for (size_t i = 0; i < driveItems_.size(); ++i) {
-    if (std::towupper(driveItems_[i][0]) == root[0]) found = static_cast<int>(i);
+    if (std::towupper(driveItems_[i][0]) == static_cast<wint_t>(root[0])) found = static_cast<int>(i);
   }
   if (found < 0) throw RuntimeError(ErrDeviceUnavailable, L"Device unavailable: " + root.substr(0, 2));
   const bool changed = found != listIndex_;
@@ -171,7 +171,7 @@ void Control::InitList() {
     FillDriveList();
     const std::wstring root = DriveRootOf(cur);
     for (size_t i = 0; i < driveItems_.size(); ++i) {
-      if (!root.empty() && std::towupper(driveItems_[i][0]) == root[0]) {
+      if (!root.empty() && std::towupper(driveItems_[i][0]) == static_cast<wint_t>(root[0])) {
         listIndex_ = static_cast<int>(i);
         drive_ = driveItems_[i];
       }
