@@ -43,6 +43,7 @@ struct Backend::ControlNative {
   UniqueGdi<HGDIOBJ> imageBitmap;
   HGDIOBJ imageOldBitmap = nullptr;
   SIZE imageSize{};
+  bool imagePending = false;      // the image has changed since the box last painted it
   WNDPROC originalProc = nullptr; // subclassed system controls
   ~ControlNative() {
     if (imageDc && imageOldBitmap) SelectObject(imageDc.get(), imageOldBitmap);
@@ -420,7 +421,7 @@ void Backend::ControlChanged(rt::Control& control) {
     case rt::Kind::Label: {
       SetWindowTextW(n.hwnd, control.Caption().c_str());
       RECT r = PixelRect(control.Def());
-      InvalidateRect(ContainerWindow(control), &r, TRUE);
+      RedrawWindow(ContainerWindow(control), &r, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_NOCHILDREN);
       break;
     }
     case rt::Kind::DriveList:
@@ -451,11 +452,14 @@ void Backend::ControlChanged(rt::Control& control) {
 
 void Backend::RefreshControl(rt::Control& control) {
   ControlNative& n = C(control);
-  // Paints the control now, and with it whatever else in its container waits to be painted
-  // (the gauge, drawn since the last refresh).
   if (rt::IsWindowless(control.GetKind())) {
+    // Only the container paints the box: the label's own window draws nothing and needs no
+    // paint. Then whatever else in the container waits to be painted (the gauge, drawn since
+    // the last refresh).
+    HWND container = ContainerWindow(control);
     RECT r = PixelRect(control.Def());
-    RedrawWindow(ContainerWindow(control), &r, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    RedrawWindow(container, &r, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_NOCHILDREN);
+    RedrawWindow(container, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
   } else if (n.hwnd) {
     RedrawWindow(n.hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   }
@@ -501,6 +505,14 @@ void Backend::MoveForm(rt::Form& form, double left, double top) {
 // ---------------------------------------------------------------------------------------------
 // Picture boxes: drawing goes into the box's persistent image; the box paints from it.
 
+// The box is told once that its image has changed, however many drawing calls follow before it
+// paints again.
+void Backend::ImageChanged(ControlNative& n) {
+  if (n.imagePending) return;
+  n.imagePending = true;
+  InvalidateRect(n.hwnd, nullptr, FALSE);
+}
+
 void Backend::PictureClear(rt::Control& box) {
   ControlNative& n = C(box);
   if (!n.imageDc) return;
@@ -508,7 +520,7 @@ void Backend::PictureClear(rt::Control& box) {
   RECT r{0, 0, n.imageSize.cx, n.imageSize.cy};
   FillRect(n.imageDc.get(), &r, brush);
   DeleteObject(brush);
-  InvalidateRect(n.hwnd, nullptr, FALSE);
+  ImageChanged(n);
 }
 
 double Backend::PictureScaleWidth(rt::Control& box) { return rt::PixelsToTwips(C(box).imageSize.cx, dpi_); }
@@ -523,7 +535,7 @@ void Backend::PictureFillBox(rt::Control& box, double x1, double y1, double x2, 
   HBRUSH brush = CreateSolidBrush(Resolve(colour, 0));
   FillRect(n.imageDc.get(), &r, brush);
   DeleteObject(brush);
-  InvalidateRect(n.hwnd, nullptr, FALSE);
+  ImageChanged(n);
 }
 
 double Backend::PictureTextWidth(rt::Control& box, const std::wstring& text) {
@@ -550,7 +562,7 @@ void Backend::PicturePrint(rt::Control& box, double x, double y, const std::wstr
            static_cast<int>(text.size()));
   // What is printed is also the box's window text, for screen readers and automation clients.
   SetWindowTextW(n.hwnd, text.c_str());
-  InvalidateRect(n.hwnd, nullptr, FALSE);
+  ImageChanged(n);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -840,6 +852,7 @@ LRESULT CALLBACK Backend::PictureProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     if (msg == WM_PAINT) {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(hwnd, &ps);
+      n.imagePending = false;
       if (n.imageDc) {
         BitBlt(dc, 0, 0, n.imageSize.cx, n.imageSize.cy, n.imageDc.get(), 0, 0, SRCCOPY);
       } else {
