@@ -267,6 +267,23 @@ class Layout:
                             stray.append((x, y))
                     self.assertEqual(stray, [], "dark pixels just outside %r" % (rect,))
 
+    def test_label_text_on_screen_is_as_wide_as_its_caption(self):
+        # What is drawn must be the label's current caption: in the copy window a label that
+        # was not painted after its caption changed still shows the previous file's name, whose
+        # text has another width.
+        for name in ("copying",):
+            shot = self.shots[name]
+            for rect, (face, points, bold, italic), c in self.label_boxes(name):
+                with self.subTest(window=name, label=c["text"]):
+                    l, t, r, b = rect
+                    xs = [x for (x, _), rgb in shot.pixels_in(l, t, r, b) if max(rgb) < 100]
+                    self.assertTrue(xs, "no text drawn in the box")
+                    want = self.p.uia("textheight", face, str(points), str(int(bold)), str(int(italic)),
+                                      str(r - l), c["text"])["width"]
+                    drawn = max(xs) - min(xs) + 1
+                    self.assertLessEqual(abs(drawn - want), 2 + want // 50, "the text drawn is %d px wide; %r is %d px"
+                                         % (drawn, c["text"], want))
+
     def test_copy_window_mid_run_gauge_is_dark_red(self):
         w = self.window("copying")
         pictures = sorted((c for c in w["controls"] if c["class"] == "RtPicture"),

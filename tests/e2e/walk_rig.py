@@ -166,8 +166,20 @@ def capture_wizard(prefix):
                 return None
             texts = [c["text"] for c in win["controls"] if c["class"] == "RtPicture"]
             return s if any(texts) else None
-        snaps["copying"] = we.wait_for(mid_run, rig.RUN_TIMEOUT, interval=0.1, what="the copy run")
-        shots["copying"] = prefix.screenshot("copying")
+        def captions(s):
+            return [c["text"] for c in window_in(s, rig.COPYING)["controls"] if c["class"] == "Static"]
+
+        def consistent_shot():
+            # A snapshot, a screenshot and a second snapshot with the same file names: the
+            # screenshot shows one row, the one the snapshot describes.
+            before = we.wait_for(mid_run, rig.RUN_TIMEOUT, interval=0.1, what="the copy run")
+            shot = prefix.screenshot("copying")
+            after = mid_run()
+            if after is None or captions(after) != captions(before):
+                return None
+            return before, shot
+        snaps["copying"], shots["copying"] = we.wait_for(consistent_shot, rig.RUN_TIMEOUT, interval=0.1,
+                                                         what="a screenshot of one row of the copy run")
         if any(x["title"] in MESSAGE_TITLES for x in prefix.windows()):
             raise we.E2EError("the copy run ended while its screenshot was taken")
         w.finish()
