@@ -1,6 +1,6 @@
 """Benchmarks of start-up and of the installation run, and the sizes of what the installer ships.
 
-  bench/run.sh [--rounds N] [--large-mib M]
+  bench/run.sh [--rounds N] [--large-mib M] [--large-rounds N]
 
 Builds nothing itself (run.sh does). Under Wine on a private Xvfb it times, in one run on this
 machine, SETUP.EXE's start-up to a visible, idle welcome page against the smallest window
@@ -64,9 +64,9 @@ def sizes():
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--rounds", type=int, default=7)
+    ap.add_argument("--rounds", type=int, default=11)
     ap.add_argument("--large-mib", type=int, default=64)
-    ap.add_argument("--large-rounds", type=int, default=5)
+    ap.add_argument("--large-rounds", type=int, default=9)
     args = ap.parse_args()
 
     template = os.path.join(BUILD, "e2e", "prefix-template")
