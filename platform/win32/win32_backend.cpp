@@ -420,8 +420,7 @@ void Backend::ControlChanged(rt::Control& control) {
   switch (control.GetKind()) {
     case rt::Kind::Label: {
       SetWindowTextW(n.hwnd, control.Caption().c_str());
-      RECT r = PixelRect(control.Def());
-      RedrawWindow(ContainerWindow(control), &r, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_NOCHILDREN);
+      InvalidateLabelBox(control);
       break;
     }
     case rt::Kind::DriveList:
@@ -453,15 +452,30 @@ void Backend::ControlChanged(rt::Control& control) {
 void Backend::RefreshControl(rt::Control& control) {
   ControlNative& n = C(control);
   if (rt::IsWindowless(control.GetKind())) {
-    // Only the container paints the box: the label's own window draws nothing and needs no
-    // paint. Then whatever else in the container waits to be painted (the gauge, drawn since
-    // the last refresh).
-    HWND container = ContainerWindow(control);
-    RECT r = PixelRect(control.Def());
-    RedrawWindow(container, &r, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_NOCHILDREN);
-    RedrawWindow(container, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    // The box now, then whatever else in the container waits to be painted: windowed controls
+    // over the box, and the gauge drawn since the last refresh.
+    InvalidateLabelBox(control);
+    RedrawWindow(ContainerWindow(control), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
   } else if (n.hwnd) {
     RedrawWindow(n.hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  }
+}
+
+// A label's box is painted by its container. The label's own window draws nothing, so it is
+// left out; windowed controls that reach into the box are painted again after it, so that they
+// stay on top of the label as they must.
+void Backend::InvalidateLabelBox(rt::Control& label) {
+  HWND container = ContainerWindow(label);
+  const RECT box = PixelRect(label.Def());
+  RedrawWindow(container, &box, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_NOCHILDREN);
+  for (auto& other : label.Owner().Controls()) {
+    if (rt::IsWindowless(other->GetKind()) || other->Container() != label.Container()) continue;
+    HWND h = C(*other).hwnd;
+    if (!h || !IsWindowVisible(h)) continue;
+    RECT r{}, overlap{};
+    GetWindowRect(h, &r);
+    MapWindowPoints(nullptr, container, reinterpret_cast<POINT*>(&r), 2);
+    if (IntersectRect(&overlap, &r, &box)) RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
   }
 }
 

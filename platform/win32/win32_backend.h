@@ -71,6 +71,7 @@ class Backend : public rt::Backend {
   void PaintWindowless(rt::Form& form, rt::Control* container, HDC dc, const RECT& dirty);
   void PaintFrame(rt::Control& frame, HDC dc);
   void ImageChanged(ControlNative& n);
+  void InvalidateLabelBox(rt::Control& label);
   void DrawDirItem(rt::Control& list, const DRAWITEMSTRUCT& di);
   INT_PTR HandleFormMessage(rt::Form& form, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, bool& handled);
   LRESULT HandleChildMessage(rt::Form& form, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, bool& handled);
