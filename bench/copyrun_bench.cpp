@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/median.h"
 #include "forms/forms.h"
 #include "install/Constants.h"
 #include "platform/win32/files_win32.h"
@@ -150,12 +151,6 @@ void Remove(const std::wstring& dest) {
   }
   RemoveDirectoryW((dest + L"DATA").c_str());
   RemoveDirectoryW(dest.c_str());
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 }  // namespace

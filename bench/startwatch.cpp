@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "median.h"
+
 namespace {
 
 struct Search {
@@ -65,12 +67,6 @@ double TimeOne(std::wstring command, const wchar_t* title, const wchar_t* folder
     return -1;
   }
   return 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(freq.QuadPart);
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 }  // namespace

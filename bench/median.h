@@ -1,0 +1,11 @@
+// The median of a benchmark's rounds.
+#pragma once
+
+#include <algorithm>
+#include <vector>
+
+inline double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
