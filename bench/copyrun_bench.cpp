@@ -82,7 +82,7 @@ class TimingFiles : public win32::FileSystem {
 // One installation run, split into its parts.
 struct RunTimes {
   double total = 0;      // loading the copy window to the final message
-  double beforeCopy = 0; // loading, showing and first painting of the window
+  double beforeCopy = 0; // loading, showing and painting the window, up to the first copy
   double inFiles = 0;    // the copies and length measurements
 };
 
