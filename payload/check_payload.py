@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
 """Checks an installer folder's demo payload.
 
-    check_payload.py DISKDIR --objdump OBJDUMP
+    check_payload.py DISKDIR --objdump OBJDUMP [--arch win32|win64]
 
 Fails (exit 1, one line per problem) unless the twenty source files are all
 there under their exact names and add up to exactly 4,800,000 bytes, the
 sounds and the picture are well-formed, the sample tables agree between their
-two forms, and QV99.EX_ is a 32-bit Windows GUI program that imports only
+two forms, and QV99.EX_ is a Windows GUI program of the build's architecture that imports only
 system DLLs.
 """
 
@@ -140,7 +140,11 @@ def check_tables(disk):
             fail("%s does not hold the same rows as %s" % (xl, cs))
 
 
-def check_program(disk, objdump):
+# PE machine and optional-header magic of each build.
+PE_KINDS = {"win32": (0x14C, 0x10B, "a 32-bit x86"), "win64": (0x8664, 0x20B, "a 64-bit x86-64")}
+
+
+def check_program(disk, objdump, arch):
     name = "QV99.EX_"
     data = read(disk, name)
     if data[:2] != b"MZ" or len(data) < 0x40:
@@ -151,8 +155,9 @@ def check_program(disk, objdump):
     machine = struct.unpack_from("<H", data, pe + 4)[0]
     magic = struct.unpack_from("<H", data, pe + 24)[0]
     subsystem = struct.unpack_from("<H", data, pe + 24 + 68)[0]
-    if machine != 0x14C or magic != 0x10B:
-        fail("%s is not a 32-bit x86 program (machine %#x, magic %#x)" % (name, machine, magic))
+    want_machine, want_magic, kind = PE_KINDS[arch]
+    if machine != want_machine or magic != want_magic:
+        fail("%s is not %s program (machine %#x, magic %#x)" % (name, kind, machine, magic))
     if subsystem != 2:
         fail("%s is not a Windows GUI program (subsystem %d)" % (name, subsystem))
     out = subprocess.run([objdump, "-p", os.path.join(disk, name)], check=True,
@@ -168,6 +173,8 @@ def main(argv):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("disk")
     ap.add_argument("--objdump", required=True)
+    ap.add_argument("--arch", choices=sorted(PE_KINDS), default="win32",
+                    help="the build the folder comes from")
     args = ap.parse_args(argv)
     check_names(args.disk)
     check_sizes(args.disk)
@@ -176,7 +183,7 @@ def main(argv):
         check_wav(args.disk, "UHOH.WA_")
         check_bmp(args.disk, "BLANKER.BM_")
         check_tables(args.disk)
-        check_program(args.disk, args.objdump)
+        check_program(args.disk, args.objdump, args.arch)
     for p in problems:
         print("payload: " + p)
     if not problems:

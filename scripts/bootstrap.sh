@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ googletest libgtest-dev libgmock-dev python3
-  g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  mingw-w64-tools
   wine wine32:i386 wine64
   xvfb xdotool imagemagick x11-apps fonts-liberation
   clang libclang-rt-14-dev
