@@ -21,7 +21,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import wineenv as we  # noqa: E402
 
-BUILD = os.path.join(ROOT, "build", "win32")
+ARCH = we.build_arch()  # the build under test, from SETUP_E2E_ARCH (run.sh sets it)
+BUILD = os.path.join(ROOT, "build", ARCH)
+OBJDUMP = {"win32": "i686-w64-mingw32-objdump", "win64": "x86_64-w64-mingw32-objdump"}[ARCH]
 
 
 def run_bench(prefix, source_letter, dest, rounds):
@@ -49,7 +51,7 @@ def startup(prefix, rounds):
 
 
 def sizes():
-    objdump = shutil.which("i686-w64-mingw32-objdump")
+    objdump = shutil.which(OBJDUMP)
     lines = []
     for name in ("SETUP.EXE", "STKIT432.DLL"):
         path = os.path.join(BUILD, "disk", name)
@@ -69,6 +71,7 @@ def main():
     ap.add_argument("--large-rounds", type=int, default=9)
     args = ap.parse_args()
 
+    print("== %s" % os.environ.get("SETUP_WINE_CHOICE", "the %s build under Wine" % ARCH))
     template = os.path.join(BUILD, "e2e", "prefix-template")
     work = tempfile.mkdtemp(prefix="setup-bench-")
     try:

@@ -3,8 +3,8 @@ page, destination page, folder chooser, copy window mid-run and the final messag
 
   python3 screenshots.py --build BUILD_DIR --out FOLDER
 
-BUILD_DIR is a win32 build tree (disk/, tests/e2e/uia.exe); the prefix template is
-made there if it is missing. Writes 1-welcome.png ... 5-complete.png into FOLDER.
+BUILD_DIR is a win32 or win64 build tree (disk/, tests/e2e/uia.exe), and SETUP_E2E_ARCH
+names which; the prefix template is made there if it is missing. Writes 1-welcome.png ... 5-complete.png into FOLDER.
 """
 
 import argparse

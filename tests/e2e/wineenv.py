@@ -3,7 +3,7 @@
 Pieces:
   Display      an Xvfb server on a free display number (one per test module)
   make_template(path, display)
-               a 32-bit Wine prefix with fonts, font replacements and a 1024x768
+               a Wine prefix of the build's architecture with fonts, font replacements and a 1024x768
                virtual desktop; built once per build tree and copied for each test
   Prefix       a fresh copy of the template in a temp dir, with the installer
                folder mapped as drive D:, a persistent wineserver, and helpers to
@@ -16,7 +16,9 @@ Paths come from the environment that CMake sets for each ctest test:
   SETUP_E2E_UIA          uia.exe
   SETUP_E2E_TEMPLATE     the prefix template folder
   SETUP_E2E_SCREENSHOTS  where screenshots go
-  SETUP_E2E_OBJDUMP      i686-w64-mingw32-objdump
+  SETUP_E2E_OBJDUMP      the objdump of the build's toolchain
+  SETUP_E2E_ARCH         win32 (the 32-bit build, the default) or win64 (the 64-bit build):
+                         the prefix architecture and the Wine loader follow it
 
 Run as a program:
   python3 wineenv.py template [--dpi N] PATH   make the prefix template (idempotent)
@@ -35,10 +37,15 @@ import time
 
 SCREEN_W, SCREEN_H = 1024, 768
 WINE_QUIET = {
-    "WINEARCH": "win32",
     "WINEDEBUG": "-all",
     "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
 }
+ARCHES = ("win32", "win64")
+# Debian's wine command picks the 32-bit loader whenever wine32 is installed, and that loader
+# cannot start on a host that runs 64-bit code only. For 64-bit prefixes this folder, first on
+# PATH, holds a wine command that runs the 64-bit loader (the wineserver is 64-bit either way).
+WINE64_BIN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "wine64-bin")
+WINE64_LOADER = "/usr/lib/wine/wine64"
 TEMPLATE_STAMP = "setup-e2e-template.stamp"
 TEMPLATE_VERSION = "3"  # bump when the template's settings change
 
@@ -191,11 +198,28 @@ class Display:
 
 # --------------------------------------------------------------------------- Wine prefix
 
-def wine_env(prefix, display):
+def build_arch():
+    """The architecture of the build under test: SETUP_E2E_ARCH, win32 when unset."""
+    arch = os.environ.get("SETUP_E2E_ARCH") or "win32"
+    if arch not in ARCHES:
+        raise E2EError("SETUP_E2E_ARCH must be win32 or win64, not %r" % arch)
+    return arch
+
+
+def wine_env(prefix, display, arch=None):
+    """The environment of every Wine command for a prefix: its architecture, the loader
+    that runs it, quiet logging and the display."""
+    arch = arch or build_arch()
     env = dict(os.environ)
     env.update(WINE_QUIET)
+    env["WINEARCH"] = arch
     env["WINEPREFIX"] = prefix
     env["DISPLAY"] = display
+    if arch == "win64":
+        env["WINELOADER"] = WINE64_LOADER
+        env["PATH"] = WINE64_BIN + os.pathsep + env.get("PATH", os.defpath)
+    else:
+        env.pop("WINELOADER", None)
     return env
 
 
@@ -234,27 +258,33 @@ def dpi_reg(dpi):
             "\"LogPixels\"=dword:%08x\n" % dpi)
 
 
-def template_is_ready(path):
+def _stamp(arch):
+    return "%s %s" % (TEMPLATE_VERSION, arch)
+
+
+def template_is_ready(path, arch=None):
     try:
         with open(os.path.join(path, TEMPLATE_STAMP)) as f:
-            return f.read().strip() == TEMPLATE_VERSION
+            return f.read().strip() == _stamp(arch or build_arch())
     except OSError:
         return False
 
 
-def make_template(path, display, dpi=None):
-    """Makes a ready Wine prefix at `path` unless one with the current settings is there.
+def make_template(path, display, dpi=None, arch=None):
+    """Makes a ready Wine prefix at `path` unless one with the current settings and
+    architecture is there.
 
     Built in a sibling folder and renamed into place, so an interrupted run never
     leaves a half-made template behind."""
-    if template_is_ready(path):
+    arch = arch or build_arch()
+    if template_is_ready(path, arch):
         return False
     partial = path + ".partial"
     shutil.rmtree(partial, ignore_errors=True)
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
-    env = wine_env(partial, display)
+    env = wine_env(partial, display, arch)
     try:
-        _run(["wineboot", "-i"], env, 300)
+        _run(["wine", "wineboot", "-i"], env, 300)
         fonts = os.path.join(partial, "drive_c", "windows", "Fonts")
         os.makedirs(fonts, exist_ok=True)
         for name in sorted(os.listdir("/usr/share/wine/fonts")):
@@ -269,7 +299,7 @@ def make_template(path, display, dpi=None):
     finally:
         stop_wineserver(env)
     with open(os.path.join(partial, TEMPLATE_STAMP), "w") as f:
-        f.write(TEMPLATE_VERSION + "\n")
+        f.write(_stamp(arch) + "\n")
     shutil.rmtree(path, ignore_errors=True)
     os.rename(partial, path)
     return True
@@ -429,7 +459,7 @@ class Prefix:
             if disk is not False:
                 disk = disk or env_path("SETUP_E2E_DISK")
                 if not os.path.isfile(os.path.join(disk, "SETUP.EXE")):
-                    raise E2EError("no SETUP.EXE in %s (build the win32 preset first)" % disk)
+                    raise E2EError("no SETUP.EXE in %s (build the win32 or win64 preset first)" % disk)
                 self.disk = self.map_drive("d", disk)
             start_wineserver(self.env)
             if dpi:

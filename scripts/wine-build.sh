@@ -1,0 +1,54 @@
+# Sourced by the scripts that run a build under Wine: chooses that build for this host.
+#
+# The 32-bit build (win32) is the product and runs wherever the host executes 32-bit x86 code.
+# Some x86-64 hosts run 64-bit code only (a 32-bit program fails with "Exec format error");
+# there the 64-bit build (win64) runs under Wine's 64-bit loader instead.
+# SETUP_WINE_BUILD=win32 or win64 forces the choice for one run.
+#
+# Sets and exports SETUP_WINE_BUILD, and SETUP_WINE_CHOICE: the one line, also printed, that
+# says which build runs and why. Returns non-zero,
+# saying what is missing, when the chosen (or any) Wine loader cannot start here.
+
+setup_wine_loader_runs() {  # setup_wine_loader_runs win32|win64
+  local loader=/usr/lib/wine/wine
+  [ "$1" = win64 ] && loader=/usr/lib/wine/wine64
+  [ -x "$loader" ] || { echo "$loader is not installed"; return 1; }
+  local out
+  if out=$("$loader" --version 2>&1); then return 0; fi
+  echo "$loader cannot start: ${out##*: }"
+  return 1
+}
+
+setup_choose_wine_build() {
+  local why32 why64
+  case "${SETUP_WINE_BUILD:-}" in
+    win32|win64)
+      if why32=$(setup_wine_loader_runs "$SETUP_WINE_BUILD"); then
+        setup_wine_chose "running the $SETUP_WINE_BUILD build (forced by SETUP_WINE_BUILD)"
+        return 0
+      fi
+      echo "wine: SETUP_WINE_BUILD=$SETUP_WINE_BUILD, but $why32" >&2
+      return 1 ;;
+    "") ;;
+    *)
+      echo "wine: SETUP_WINE_BUILD must be win32 or win64, not '$SETUP_WINE_BUILD'" >&2
+      return 1 ;;
+  esac
+  if why32=$(setup_wine_loader_runs win32); then
+    SETUP_WINE_BUILD=win32
+    setup_wine_chose "running the win32 build, the product (this host runs 32-bit x86 code)"
+  elif why64=$(setup_wine_loader_runs win64); then
+    SETUP_WINE_BUILD=win64
+    setup_wine_chose "running the win64 build (this host runs 64-bit code only: $why32)"
+  else
+    echo "wine: neither Wine loader can start here, so no build can run: $why32; $why64" >&2
+    echo "wine: install Debian's wine32:i386 (hosts that run 32-bit code) or wine64" >&2
+    return 1
+  fi
+}
+
+setup_wine_chose() {
+  SETUP_WINE_CHOICE="$1"
+  export SETUP_WINE_BUILD SETUP_WINE_CHOICE
+  echo "wine: $SETUP_WINE_CHOICE"
+}
