@@ -40,8 +40,9 @@ std::wstring ProgramFolder() {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   RestrictDllSearch();
-  // No "insert a disk" system dialogs: a drive that is not ready is an ordinary error here.
-  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  // No "insert a disk" system dialogs: a drive that is not ready is an ordinary error here. The
+  // modes the program was started with stay.
+  SetErrorMode(GetErrorMode() | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 
   const std::wstring folder = ProgramFolder();
   win32::Backend backend(instance);

@@ -18,7 +18,8 @@ class SetupKit : public platform::SetupKit {
   std::wstring folder_;
 };
 
-// The text in the system's ANSI code page; false when any character has no exact equivalent there.
-bool ToAnsiExactly(const std::wstring& text, std::vector<char>& out);
+// The text in an ANSI code page (the system's, GetACP(), for the library call); false when any
+// character has no exact equivalent there.
+bool ToAnsiExactly(const std::wstring& text, std::vector<char>& out, unsigned codePage);
 
 }  // namespace win32

@@ -3,12 +3,14 @@
 //   long __stdcall fCreateShellLink(const char* folder, const char* name, const char* target,
 //                                   const char* arguments);
 //
-// The strings are ANSI (the system code page). The result is 0 when no shortcut was made and nonzero
+// The strings are ANSI (the system code page, which may be UTF-8). The result is 0 when no shortcut was made and nonzero
 // only after the link file has been saved. Nothing else is written.
 //
 // Build switches for end-to-end tests of the caller:
 //   STKIT_ALWAYS_FAIL       makes nothing and always returns 0
 //   STKIT_SUCCESS_RESULT=n  the value returned after a saved link (default 1)
+//   STKIT_USES_HELPER       imports StkHelper from STKHELP.DLL and calls it first, so that a test
+//                           can see where the library's own imports are looked for
 // (src/noentry.def builds a third misfit: the function exported only under its decorated name.)
 
 #include <windows.h>
@@ -18,7 +20,12 @@
 
 #include <string>
 
+#include "from_ansi.h"
 #include "link_plan.h"
+
+#ifdef STKIT_USES_HELPER
+extern "C" __declspec(dllimport) int StkHelper(void);
+#endif
 
 #ifndef STKIT_SUCCESS_RESULT
 #define STKIT_SUCCESS_RESULT 1
@@ -60,16 +67,6 @@ private:
 };
 
 #ifndef STKIT_ALWAYS_FAIL
-bool toWide(const char* s, std::wstring& out) {
-    if (s == nullptr) return false;
-    int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, s, -1, nullptr, 0);
-    if (n <= 0) return false;
-    out.resize(static_cast<std::size_t>(n));
-    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, s, -1, &out[0], n) != n) return false;
-    out.resize(static_cast<std::size_t>(n - 1));  // drop the terminating NUL
-    return true;
-}
-
 class ShellLinkWriter final : public stkit::LinkWriter {
 public:
     bool programsFolder(std::wstring& path) override {
@@ -118,8 +115,9 @@ public:
 
 long createShellLink(const char* folder, const char* name, const char* target, const char* arguments) {
     stkit::LinkRequest request;
-    if (!toWide(folder, request.folder) || !toWide(name, request.name) || !toWide(target, request.target) ||
-        !toWide(arguments, request.arguments)) {
+    // The caller converts with the system's code page (GetACP()), which CP_ACP names here.
+    if (!stkit::FromAnsi(folder, CP_ACP, request.folder) || !stkit::FromAnsi(name, CP_ACP, request.name) ||
+        !stkit::FromAnsi(target, CP_ACP, request.target) || !stkit::FromAnsi(arguments, CP_ACP, request.arguments)) {
         return 0;
     }
     ShellLinkWriter writer;
@@ -131,6 +129,9 @@ long createShellLink(const char* folder, const char* name, const char* target, c
 
 extern "C" long __stdcall fCreateShellLink(const char* folder, const char* name,
                                             const char* target, const char* arguments) {
+#ifdef STKIT_USES_HELPER
+    StkHelper();
+#endif
 #ifdef STKIT_ALWAYS_FAIL
     (void)folder;
     (void)name;

@@ -109,6 +109,37 @@ class PlantedLibraries(unittest.TestCase):
             self.assertEqual(f.readline().strip().lower(), "d:\\uxtheme.dll")
 
 
+class SetupLibraryImports(unittest.TestCase):
+    """Where the setup library's own imports are looked for: beside it and in the system folder,
+    never in the folder SETUP.EXE is started from. STKIT432.DLL is replaced by a test build that
+    imports STKHELP.DLL, and STKHELP.DLL is a planted library that leaves a marker when loaded."""
+
+    HELPER = "STKHELP.DLL"
+
+    def install_with_helper_in(self, folder):
+        p = we.Prefix(name="%s-%s" % (type(self).__name__, self._testMethodName))
+        self.addCleanup(p.close)
+        shutil.copyfile(rig.stkit_variant("helper"), os.path.join(p.disk, SETUP_LIBRARY))
+        work = os.path.join(p.drive_c, "Work")
+        os.makedirs(work)
+        shutil.copyfile(os.path.join(plant_dir(), self.HELPER),
+                        os.path.join(p.disk if folder == "installer" else work, self.HELPER))
+        return p, install(p, cwd=work)
+
+    def test_an_import_in_the_start_folder_is_not_loaded(self):
+        p, run = self.install_with_helper_in("start")
+        self.assertEqual(markers(p), [])
+        self.assertEqual(run.message_keys(), [rig.FAILED])  # the library cannot be loaded
+        self.assertEqual(run.links_made(), [])
+
+    def test_an_import_beside_the_library_is_loaded_from_there(self):
+        p, run = self.install_with_helper_in("installer")
+        self.assertEqual(markers(p), [self.HELPER + ".loaded"])
+        with open(os.path.join(rig.unix_path(p, MARKERS), self.HELPER + ".loaded"), encoding="utf-8") as f:
+            self.assertEqual(f.readline().strip().upper(), "D:\\" + self.HELPER)
+        self.assertEqual(run.message_keys(), [rig.SUCCESS])
+
+
 FULL = "full path"
 # Typed destinations that the destination page refuses, each with a part of the reason it
 # gives. Typed with real keys, except where a key press cannot make the text (an empty box,

@@ -23,10 +23,11 @@ def plant_dir():
     return os.path.join(os.path.dirname(os.path.abspath(we.env_path("SETUP_E2E_UIA"))), "plant")
 
 
-def install(prefix, folder=None, typed=True):
-    """One whole run: the destination kept or typed through Browse, Next >, every message
-    box answered until SETUP.EXE ends. A run that fails a step does not linger."""
-    run = rig.InstallRun(prefix)
+def install(prefix, folder=None, typed=True, cwd=None):
+    """One whole run, started from the Unix folder cwd (the prefix's own by default): the
+    destination kept or typed through Browse, Next >, every message box answered until
+    SETUP.EXE ends. A run that fails a step does not linger."""
+    run = rig.InstallRun(prefix, cwd=cwd)
     try:
         run.to_destination()
         if folder is not None:

@@ -1,6 +1,6 @@
 // A stand-in for a library that someone left beside the installer or in the folder it is
 // started from, under the name of a system library (version.dll, uxtheme.dll, ...) or of the
-// setup library. It exports nothing: all it does, when a process loads it, is leave a marker
+// setup library. It exports nothing (but for the STKHELP.DLL build, below): all it does, when a process loads it, is leave a marker
 // file named after itself, so a test can tell afterwards that it was loaded and by whom.
 //
 // The marker goes into the folder named by the environment variable SETUP_PLANT_MARKERS, or
@@ -57,3 +57,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   }
   return TRUE;
 }
+
+#ifdef PLANT_HELPER
+// Built as STKHELP.DLL, a library that a test build of the setup library imports: the one
+// function it calls.
+extern "C" __declspec(dllexport) int StkHelper(void) { return 1; }
+#endif
