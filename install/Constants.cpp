@@ -38,16 +38,12 @@ int64_t Constants::SourceFileLength(const std::wstring& name) {
 }
 
 void Constants::UpdateGauge(rt::Control& gauge, int64_t bytes) {
-  const float increment = static_cast<float>(static_cast<double>(bytes) / GaugeTotalBytes * 100.0);
-  gaugePercent_ = gaugePercent_ + increment;
-  if (gaugePercent_ > 100) gaugePercent_ = 100;
+  gaugePercent_ = GaugeAdvance(gaugePercent_, bytes);
 
   gauge.Cls();
   const double w = gauge.ScaleWidth();
   const double h = gauge.ScaleHeight();
-  const float perPercent = static_cast<float>(w / 100);
-  const float barRight = gaugePercent_ * perPercent;
-  gauge.FillBox(0, 0, barRight, h, rt::Colour::Rgb(GaugeRed, 0, 0));
+  gauge.FillBox(0, 0, GaugeBarRight(gaugePercent_, w), h, rt::Colour::Rgb(GaugeRed, 0, 0));
 
   const std::wstring text = GaugeText(gaugePercent_);
   const auto x = static_cast<long long>(RoundHalfEven(w - gauge.TextWidth(text))) / 2;
@@ -55,6 +51,17 @@ void Constants::UpdateGauge(rt::Control& gauge, int64_t bytes) {
   gauge.CurrentX = static_cast<double>(x);
   gauge.CurrentY = static_cast<double>(y);
   gauge.Print(text);
+}
+
+float GaugeAdvance(float percent, int64_t bytes) {
+  const float increment = static_cast<float>(static_cast<double>(bytes) / GaugeTotalBytes * 100.0);
+  const float sum = percent + increment;
+  return sum > 100 ? 100 : sum;
+}
+
+float GaugeBarRight(float percent, double scaleWidth) {
+  const float perPercent = static_cast<float>(scaleWidth / 100);
+  return percent * perPercent;
 }
 
 std::wstring GaugeText(float percent) {

@@ -93,4 +93,11 @@ class Constants {
 // The percentage text: the whole number nearest to `percent` (halves to the even neighbour) and "%".
 std::wstring GaugeText(float percent);
 
+// The gauge's percentage after `bytes` more: the increment computed in double and rounded to
+// single precision, added in single precision, held at 100.
+float GaugeAdvance(float percent, int64_t bytes);
+// The right edge of the gauge's bar for `percent` on a gauge `scaleWidth` wide: the width per
+// percent in single precision, and the product rounded to single precision.
+float GaugeBarRight(float percent, double scaleWidth);
+
 }  // namespace install

@@ -59,13 +59,13 @@ struct Gauge : ::testing::Test {
 
 TEST_F(Gauge, OneHundredthOfTheTotalIsOnePercent) {
   Advance(48000);
-  EXPECT_FLOAT_EQ(in.constants.GaugePercent(), 1.0f);
+  EXPECT_EQ(in.constants.GaugePercent(), 1.0f);
   ASSERT_EQ(Ops().size(), 3u);
   EXPECT_EQ(Ops()[0].op, headless::DrawOp::Clear);
   EXPECT_EQ(Bar().op, headless::DrawOp::Fill);
   EXPECT_EQ(Bar().colour.value, 0x000080u);  // dark red
   const double w = 5595 - 60, h = 255 - 60;
-  EXPECT_FLOAT_EQ(static_cast<float>(Bar().x2), static_cast<float>(w / 100));
+  EXPECT_EQ(Bar().x2, static_cast<double>(static_cast<float>(w / 100)));
   EXPECT_DOUBLE_EQ(Bar().y2, h);
   EXPECT_EQ(Text().text, L"1%");
 }
@@ -97,10 +97,10 @@ TEST_F(Gauge, NinetyNinePointSixShowsOneHundredButLeavesASliver) {
 
 TEST_F(Gauge, ClampsAtOneHundredAndZeroBytesRedrawTheSame) {
   Advance(4800000);
-  EXPECT_FLOAT_EQ(in.constants.GaugePercent(), 100.0f);
+  EXPECT_EQ(in.constants.GaugePercent(), 100.0f);
   Advance(1000000);
-  EXPECT_FLOAT_EQ(in.constants.GaugePercent(), 100.0f);
-  EXPECT_FLOAT_EQ(static_cast<float>(Bar().x2), static_cast<float>(box->ScaleWidth()));
+  EXPECT_EQ(in.constants.GaugePercent(), 100.0f);
+  EXPECT_EQ(Bar().x2, static_cast<double>(100.0f * static_cast<float>(box->ScaleWidth() / 100)));
   const auto before = Bar().x2;
   Advance(0);
   EXPECT_EQ(Ops()[Ops().size() - 3].op, headless::DrawOp::Clear);
@@ -111,10 +111,21 @@ TEST_F(Gauge, ClampsAtOneHundredAndZeroBytesRedrawTheSame) {
 TEST_F(Gauge, HugeFilesNeverTurnTheGaugeBackwards) {
   Advance(48000);
   Advance(int64_t{3} << 31);  // 6 GiB
-  EXPECT_FLOAT_EQ(in.constants.GaugePercent(), 100.0f);
+  EXPECT_EQ(in.constants.GaugePercent(), 100.0f);
   in.fs.AddFile(L"D:\\DISK\\BIG.BIN", uint64_t{5} << 31);
   in.fs.ChangeDirectory(L"D:\\DISK");
   EXPECT_EQ(in.constants.SourceFileLength(L"BIG.BIN"), int64_t{5} << 31);
+}
+
+// Each step rounds to its own precision: the bar's edge is the single-precision product, not the
+// product of two singles carried in a wider register.
+TEST_F(Gauge, EachStepIsRoundedToItsOwnPrecision) {
+  Advance(120000);  // 2.5 %: 2.5 x 55.35f is 138.3749962 exactly, 138.375 in single precision
+  EXPECT_EQ(in.constants.GaugePercent(), 2.5f);
+  EXPECT_EQ(Bar().x2, 138.375);
+  EXPECT_EQ(install::GaugeBarRight(37.0f, 5535), 2047.949951171875f);
+  EXPECT_EQ(install::GaugeAdvance(0, 1234567), 25.720146f);  // 25.7201458333 rounded to single
+  EXPECT_EQ(install::GaugeAdvance(99.5f, 48000), 100.0f);   // held at 100
 }
 
 TEST_F(Gauge, TextWiderThanTheGaugeStartsLeftOfIt) {
@@ -163,7 +174,7 @@ TEST(CopyRun, CopiesEveryRowInOrderThenMakesTheShortcut) {
   for (const auto& row : InstallManifest) {
     EXPECT_TRUE(in.fs.HasFile(in.constants.CopyTarget(row))) << headless::Narrow(row.dest);
   }
-  EXPECT_FLOAT_EQ(in.constants.GaugePercent(), 100.0f);
+  EXPECT_EQ(in.constants.GaugePercent(), 100.0f);
   // Each row's names are painted at once, although the run never returns to the message loop.
   EXPECT_EQ(std::count(in.ui.log.begin(), in.ui.log.end(), "refresh SourceLabel"), 20);
   EXPECT_EQ(std::count(in.ui.log.begin(), in.ui.log.end(), "refresh DestLabel"), 20);

@@ -1,0 +1,119 @@
+// Checks of the code that only runs on Windows (or Wine), made by the build under test: the
+// setup library's text in given ANSI code pages, and the gauge arithmetic as this build's
+// floating point computes it. Prints one line per failed check and a closing count; exits 1 on
+// any failure.
+//
+//   platform_units.exe
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "from_ansi.h"
+#include "install/Constants.h"
+#include "platform/win32/setupkit_win32.h"
+
+namespace {
+
+int checks = 0, failures = 0;
+
+void Check(bool ok, const char* what, int line) {
+  ++checks;
+  if (!ok) {
+    ++failures;
+    std::printf("FAILED line %d: %s\n", line, what);
+  }
+}
+#define CHECK(cond) Check((cond), #cond, __LINE__)
+
+// --- the setup library's text
+
+struct Case {
+  const wchar_t* text;
+  unsigned codePage;
+  bool exact;       // the code page carries every character
+  const char* bytes;  // the expected bytes, where given
+};
+
+const Case kCases[] = {
+    {L"C:\\Program Files\\Quorvant '99", 1252, true, "C:\\Program Files\\Quorvant '99"},
+    {L"C:\\Caf\u00e9\\QV99.EXE", 1252, true, "C:\\Caf\xe9\\QV99.EXE"},
+    {L"C:\\Test\\\u03a9mega", 1252, false, nullptr},        // no omega in 1252, not even best fit
+    {L"C:\\\u30c6\u30b9\u30c8", 1252, false, nullptr},
+    {L"C:\\Program Files\\Quorvant '99", 932, true, "C:\\Program Files\\Quorvant '99"},
+    {L"C:\\\u30c6\u30b9\u30c8", 932, true, "C:\\\x83\x65\x83\x58\x83\x67"},
+    {L"C:\\Test\\\u03a9mega", 932, true, "C:\\Test\\\x83\xb6mega"},
+    {L"C:\\Caf\u00e9", 932, false, nullptr},                // best fit would make it "Cafe"
+    {L"C:\\Program Files\\Quorvant '99", CP_UTF8, true, "C:\\Program Files\\Quorvant '99"},
+    {L"C:\\Test\\\u03a9mega", CP_UTF8, true, "C:\\Test\\\xce\xa9mega"},
+    {L"C:\\\u30c6\u30b9\u30c8\\Caf\u00e9", CP_UTF8, true, nullptr},
+    {L"C:\\bad\xd800name", CP_UTF8, false, nullptr},       // an unpaired surrogate is no text
+    {L"", CP_UTF8, true, ""},
+};
+
+void SetupLibraryText() {
+  for (const Case& c : kCases) {
+    std::vector<char> ansi;
+    const bool exact = win32::ToAnsiExactly(c.text, ansi, c.codePage);
+    Check(exact == c.exact, "conversion is exact exactly where the code page carries the text", __LINE__);
+    if (!exact || !c.exact) continue;
+    CHECK(!ansi.empty() && ansi.back() == '\0');
+    if (c.bytes) CHECK(std::string(ansi.data()) == c.bytes);
+    // The library reads it back in the same code page as the same text.
+    std::wstring back;
+    CHECK(stkit::FromAnsi(ansi.data(), c.codePage, back) && back == c.text);
+  }
+  std::wstring out;
+  CHECK(!stkit::FromAnsi("C:\\\xff\xfe", CP_UTF8, out));  // not UTF-8
+  CHECK(!stkit::FromAnsi(nullptr, 1252, out));
+}
+
+// --- the gauge arithmetic
+
+// Every step of the display rules with its rounding forced by a store of the step's precision.
+float ReferenceAdvance(float percent, int64_t bytes) {
+  volatile double share = static_cast<double>(bytes) / 4800000.0;
+  volatile double scaled = share * 100.0;
+  volatile float increment = static_cast<float>(scaled);
+  volatile float sum = percent + increment;
+  return sum > 100 ? 100.0f : static_cast<float>(sum);
+}
+
+float ReferenceBarRight(float percent, double width) {
+  volatile float perPercent = static_cast<float>(width / 100);
+  volatile float right = percent * perPercent;
+  return right;
+}
+
+void GaugeArithmetic() {
+  // Values worked out by hand: 2.5 x 55.35f is 138.3749962 exactly, 138.375 in single precision.
+  CHECK(install::GaugeAdvance(0, 48000) == 1.0f);
+  CHECK(install::GaugeAdvance(0, 120000) == 2.5f);
+  CHECK(install::GaugeBarRight(2.5f, 5535) == 138.375f);
+  CHECK(install::GaugeBarRight(37.0f, 5535) == 2047.949951171875f);
+  CHECK(install::GaugeAdvance(0, 1234567) == 25.720146f);
+  CHECK(install::GaugeAdvance(99.5f, 48000) == 100.0f);
+  // A whole run of odd-sized files on gauges of several widths, step for step.
+  const double widths[] = {5535, 5595, 4000, 1234.5, 8295};
+  float percent = 0, reference = 0;
+  for (int64_t bytes = 1; bytes < 4800000; bytes = bytes * 7 + 12345) {
+    percent = install::GaugeAdvance(percent, bytes);
+    reference = ReferenceAdvance(reference, bytes);
+    Check(percent == reference, "the percentage is the single-precision sum", __LINE__);
+    for (double w : widths) {
+      Check(install::GaugeBarRight(percent, w) == ReferenceBarRight(percent, w),
+            "the bar's edge is the single-precision product", __LINE__);
+    }
+  }
+}
+
+}  // namespace
+
+int wmain() {
+  SetupLibraryText();
+  GaugeArithmetic();
+  std::printf("%d checks, %d failed\n", checks, failures);
+  return failures == 0 ? 0 : 1;
+}
