@@ -13,7 +13,7 @@ namespace platform {
 struct DriveInfo {
   wchar_t letter;        // 'A'..'Z'
   std::wstring label;    // volume label, may be empty
-  bool ready;            // a volume is mounted and readable
+  bool ready;            // a volume was read (drives that are slow to ask are not asked)
 };
 
 class FileSystem {

@@ -118,6 +118,14 @@ void Control::FillDriveList() {
 void Control::SetDrive(const std::wstring& drive) {
   if (driveItems_.empty()) FillDriveList();
   const std::wstring root = DriveRootOf(drive);
+  if (root.empty() && drive.rfind(L"\\\\", 0) == 0) {
+    // A network folder (\\server\share\...) is on no drive: the list shows none, as when it was
+    // loaded in such a folder.
+    listIndex_ = -1;
+    drive_.clear();
+    if (form_.IsLoaded() && native) backend().ControlChanged(*this);
+    return;
+  }
   if (root.empty()) throw RuntimeError(ErrDeviceUnavailable, L"Device unavailable: " + drive);
   int found = -1;
   for (size_t i = 0; i < driveItems_.size(); ++i) {

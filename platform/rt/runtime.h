@@ -79,7 +79,8 @@ class Control {
   const std::wstring& Path() const { return path_; }
   void SetPath(const std::wstring& folder);
   const std::vector<DirItem>& DirItems() const { return dirItems_; }
-  // Drive lists: the drive as "c: [label]".
+  // Drive lists: the drive as "c: [label]". SetDrive takes a drive or a path on one; a network
+  // path (\\server\share) selects no drive.
   const std::wstring& Drive() const { return drive_; }
   void SetDrive(const std::wstring& drive);
   const std::vector<std::wstring>& DriveItems() const { return driveItems_; }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "../drives.h"
 #include "../rt/decimal.h"
 #include "../rt/errors.h"
 #include "handles.h"
@@ -155,17 +156,34 @@ uint64_t FileSystem::FileLength(const std::wstring& path) {
   return static_cast<uint64_t>(size.QuadPart);
 }
 
-std::vector<platform::DriveInfo> FileSystem::Drives() {
-  std::vector<platform::DriveInfo> drives;
-  const DWORD mask = GetLogicalDrives();
-  for (int i = 0; i < 26; ++i) {
-    if (!(mask & (1u << i))) continue;
-    const wchar_t root[] = {static_cast<wchar_t>(L'A' + i), L':', L'\\', 0};
-    wchar_t label[MAX_PATH + 1] = {};
-    const bool ready = GetVolumeInformationW(root, label, MAX_PATH + 1, nullptr, nullptr, nullptr, nullptr, 0) != 0;
-    drives.push_back(platform::DriveInfo{root[0], ready ? label : L"", ready});
+namespace {
+class Win32DriveProbe final : public platform::DriveProbe {
+ public:
+  uint32_t Letters() override { return GetLogicalDrives(); }
+  platform::DriveType Type(wchar_t letter) override {
+    const wchar_t root[] = {letter, L':', L'\\', 0};
+    switch (GetDriveTypeW(root)) {
+      case DRIVE_REMOVABLE: return platform::DriveType::Removable;
+      case DRIVE_FIXED: return platform::DriveType::Fixed;
+      case DRIVE_REMOTE: return platform::DriveType::Remote;
+      case DRIVE_CDROM: return platform::DriveType::CdRom;
+      case DRIVE_RAMDISK: return platform::DriveType::RamDisk;
+      default: return platform::DriveType::Unknown;
+    }
   }
-  return drives;
+  bool VolumeLabel(wchar_t letter, std::wstring& label) override {
+    const wchar_t root[] = {letter, L':', L'\\', 0};
+    wchar_t buf[MAX_PATH + 1] = {};
+    if (!GetVolumeInformationW(root, buf, MAX_PATH + 1, nullptr, nullptr, nullptr, nullptr, 0)) return false;
+    label = buf;
+    return true;
+  }
+};
+}  // namespace
+
+std::vector<platform::DriveInfo> FileSystem::Drives() {
+  Win32DriveProbe probe;
+  return platform::ListDrives(probe);
 }
 
 std::vector<std::wstring> FileSystem::SubFolders(const std::wstring& folder) {

@@ -30,6 +30,7 @@ std::wstring FakeFileSystem::Full(const std::wstring& path) const {
     if (p.size() >= 3 && p[2] == L'\\') return p;
     return p.substr(0, 2) + L"\\" + p.substr(2);  // "C:foo": the drive's root here
   }
+  if (p.rfind(L"\\\\", 0) == 0) return p;  // \\server\share\...
   if (!p.empty() && p[0] == L'\\') return cwd_.substr(0, 2) + p;
   return cwd_ + (cwd_.back() == L'\\' ? L"" : L"\\") + p;
 }
@@ -39,6 +40,7 @@ std::wstring FakeFileSystem::Parent(const std::wstring& full) const {
   if (k.size() > 3 && k.back() == L'\\') k.pop_back();
   const size_t slash = k.find_last_of(L'\\');
   if (slash == std::wstring::npos) return L"";
+  if (k.rfind(L"\\\\", 0) == 0 && k.find(L'\\', 2) == slash) return L"";  // a share is a root
   if (slash == 2) return k.substr(0, 3);
   return k.substr(0, slash);
 }

@@ -266,4 +266,27 @@ TEST_F(Chooser, ADriveThatIsNotReadyIsReportedAndTheListStays) {
   EXPECT_NE(in.ui.messages[0].text.find(L"Drive A: is not ready"), std::wstring::npos);
 }
 
+// Started from a network folder, the lists begin on no drive; a drive that is not ready brings
+// them back there with the same report, instead of failing on a path without a drive letter.
+TEST(NetworkFolder, ADriveThatIsNotReadyIsReportedAndTheListsStayOnTheShare) {
+  Installer in{L"\\\\SERVER\\SHARE\\SETUP"};
+  in.fs.SetDrive(L'A', L"", false);
+  in.ui.WhenClick(L"Welcome", L"Command2");
+  in.ui.WhenClick(L"Where", L"Command4");
+  in.ui.When(L"Path", [&](rt::Form& f) {
+    EXPECT_EQ(f[L"Drive1"].Drive(), L"");
+    in.ui.PickDrive(f, L"Drive1", 0);
+    EXPECT_TRUE(f.IsLoaded());
+    EXPECT_EQ(f[L"Dir1"].Path(), L"\\\\SERVER\\SHARE\\SETUP");
+    EXPECT_EQ(f[L"Drive1"].Drive(), L"");
+    EXPECT_EQ(f[L"Drive1"].ListIndex(), -1);
+    in.ui.Click(f, L"Command2");
+  });
+  in.ui.WhenClick(L"Where", L"Command3");
+  EXPECT_EQ(in.Run(), 0);
+  ASSERT_EQ(in.ui.messages.size(), 1u);
+  EXPECT_NE(in.ui.messages[0].text.find(L"Drive A: is not ready"), std::wstring::npos);
+  EXPECT_EQ(in.fs.CurrentDirectory(), L"\\\\SERVER\\SHARE\\SETUP");
+}
+
 }  // namespace
