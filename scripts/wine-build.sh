@@ -37,12 +37,17 @@ setup_choose_wine_build() {
   if why32=$(setup_wine_loader_runs win32); then
     SETUP_WINE_BUILD=win32
     setup_wine_chose "running the win32 build, the product (this host runs 32-bit x86 code)"
+  elif [[ "$why32" != *"Exec format error"* ]]; then
+    # The host may well run 32-bit code: the product must not go untested for a broken install.
+    echo "wine: the win32 build cannot run: $why32" >&2
+    echo "wine: install Debian's wine32:i386 (scripts/bootstrap.sh does), or set SETUP_WINE_BUILD=win64" >&2
+    return 1
   elif why64=$(setup_wine_loader_runs win64); then
     SETUP_WINE_BUILD=win64
     setup_wine_chose "running the win64 build (this host runs 64-bit code only: $why32)"
   else
-    echo "wine: neither Wine loader can start here, so no build can run: $why32; $why64" >&2
-    echo "wine: install Debian's wine32:i386 (hosts that run 32-bit code) or wine64" >&2
+    echo "wine: this host runs 64-bit code only ($why32), and $why64" >&2
+    echo "wine: install Debian's wine64 (scripts/bootstrap.sh does)" >&2
     return 1
   fi
 }

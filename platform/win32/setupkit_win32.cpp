@@ -11,11 +11,11 @@ namespace {
 constexpr wchar_t kLibrary[] = L"STKIT432.DLL";
 using CreateShellLinkFn = long(__stdcall*)(const char*, const char*, const char*, const char*);
 
-// Code pages whose conversions take no flags and no default character (UTF-7, UTF-8, symbol and
-// the ISO-2022 and ISCII pages); elsewhere the flags and the used-default report are allowed.
+// Code pages whose conversions take no best-fit flag and no used-default report (UTF-7, UTF-8,
+// GB18030, HZ, symbol, the ISO-2022 and ISCII pages); elsewhere both are allowed.
 bool TakesNoFlags(unsigned codePage) {
-  return codePage == CP_UTF7 || codePage == CP_UTF8 || codePage == 42 ||
-         (codePage >= 50220 && codePage <= 50229) || (codePage >= 57002 && codePage <= 57011);
+  return codePage == CP_UTF7 || codePage == CP_UTF8 || codePage == 54936 || codePage == 52936 ||
+         codePage == 42 || (codePage >= 50220 && codePage <= 50229) || (codePage >= 57002 && codePage <= 57011);
 }
 
 // The installer's own copy of the library, never one found elsewhere. Its own imports are looked
@@ -37,7 +37,8 @@ bool ToAnsiExactly(const std::wstring& text, std::vector<char>& out, unsigned co
   out.assign(1, '\0');
   if (text.empty()) return true;
   const bool plain = TakesNoFlags(codePage);
-  const DWORD flags = codePage == CP_UTF8 ? WC_ERR_INVALID_CHARS : plain ? 0 : WC_NO_BEST_FIT_CHARS;
+  const bool unicode = codePage == CP_UTF8 || codePage == 54936;  // these refuse unpaired surrogates
+  const DWORD flags = unicode ? WC_ERR_INVALID_CHARS : plain ? 0 : WC_NO_BEST_FIT_CHARS;
   BOOL lossy = FALSE;
   BOOL* lossyReport = plain ? nullptr : &lossy;
   const int length = static_cast<int>(text.size());

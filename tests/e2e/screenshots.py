@@ -28,6 +28,8 @@ def main(argv):
     ap.add_argument("--out", required=True)
     args = ap.parse_args(argv)
     build = os.path.abspath(args.build)
+    if not os.environ.get("SETUP_E2E_ARCH"):  # the build folder's name tells (build/win64)
+        os.environ["SETUP_E2E_ARCH"] = "win64" if os.path.basename(build) == "win64" else "win32"
     work = tempfile.mkdtemp(prefix="setup-screenshots-")
     os.environ.update({
         "SETUP_E2E_DISK": os.path.join(build, "disk"),

@@ -71,7 +71,8 @@ public:
     void hwnd(HWND h) {
         if (!h) { null(); return; }
         char buf[32];
-        std::snprintf(buf, sizeof buf, "#%lx", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(h)));
+        // All of the handle: 64 bits in the 64-bit build.
+        std::snprintf(buf, sizeof buf, "#%llx", static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(h)));
         str(buf);
     }
     void rect(const RECT& r) {
@@ -259,7 +260,7 @@ void controlsOf(Json& j, HWND parent, int depth) {
 }
 
 HWND findWindow(const wchar_t* which) {
-    if (which[0] == L'#') return reinterpret_cast<HWND>(static_cast<ULONG_PTR>(wcstoul(which + 1, nullptr, 16)));
+    if (which[0] == L'#') return reinterpret_cast<HWND>(static_cast<ULONG_PTR>(wcstoull(which + 1, nullptr, 16)));
     // Prefer a visible window of that title; fall back to any.
     HWND any = nullptr;
     for (HWND h : topLevel()) {
