@@ -46,6 +46,7 @@ ARCHES = ("win32", "win64")
 # PATH, holds a wine command that runs the 64-bit loader (the wineserver is 64-bit either way).
 WINE64_BIN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "wine64-bin")
 WINE64_LOADER = "/usr/lib/wine/wine64"
+UIA_ATTEMPTS = 3  # runs of one uia call that leaves no result before the call fails
 TEMPLATE_STAMP = "setup-e2e-template.stamp"
 TEMPLATE_VERSION = "3"  # bump when the template's settings change
 
@@ -506,16 +507,20 @@ class Prefix:
         if not self.uia_exe:
             raise E2EError("SETUP_E2E_UIA is not set")
         out = os.path.join(self.root, "uia-out.json")
-        if os.path.exists(out):
-            os.unlink(out)
-        code, text = _run(["wine", self.uia_exe, "--out", to_windows_path(out)] + list(args),
-                          self.env, timeout, check=False, cwd=self.root)
-        try:
-            with open(out, "rb") as f:
-                return json.loads(f.read().decode("ascii"))
-        except (OSError, ValueError) as e:
-            raise E2EError("uia %s gave no result (exit %d): %s; output: %s"
-                           % (" ".join(args), code, e, text[-2000:])) from None
+        # uia writes its result before it posts a click or a close, so a call that left no
+        # result did nothing: Wine itself failed to run it, now and then, and it is made again.
+        for attempt in range(UIA_ATTEMPTS):
+            if os.path.exists(out):
+                os.unlink(out)
+            code, text = _run(["wine", self.uia_exe, "--out", to_windows_path(out)] + list(args),
+                              self.env, timeout, check=False, cwd=self.root)
+            try:
+                with open(out, "rb") as f:
+                    return json.loads(f.read().decode("ascii"))
+            except (OSError, ValueError) as e:
+                failure = "uia %s gave no result (exit %d, attempt %d of %d): %s; output: %s" % (
+                    " ".join(args), code, attempt + 1, UIA_ATTEMPTS, e, text[-2000:])
+        raise E2EError(failure)
 
     def windows(self, visible_only=True):
         ws = self.uia("windows")["windows"]

@@ -10,7 +10,8 @@
 //   uia focus                        foreground window and focused control
 //   uia msgbox <window>              text, icon and buttons of a message box
 //   uia snapshot                     windows + controls of visible ones + focus
-//   uia click <window> <button>      posts BM_CLICK to the button with that text
+//   uia click <window> <button>      posts BM_CLICK to the button with that text (after
+//                                    writing the result, as close does)
 //   uia close <window>               posts WM_SYSCOMMAND SC_CLOSE (the frame's close)
 //   uia settext <window> <id> <txt>  sets the text of the Edit with that control id
 //   uia dpi                          LOGPIXELSX/Y of the screen and its size
@@ -432,6 +433,11 @@ int wmain(int argc, wchar_t** argv) {
     Json j;
     j.begin('{');
     int rc = 0;
+    // A click or a close is posted only after its result is written: a call that left no
+    // result did nothing, so the caller may safely make it again.
+    HWND postTo = nullptr;
+    UINT postMessage = 0;
+    WPARAM postWParam = 0;
     auto need = [&](size_t n) { return args.size() >= n; };
     std::wstring cmd = args.empty() ? L"" : args[0];
     j.key("command"); j.wstr(cmd);
@@ -468,7 +474,8 @@ int wmain(int argc, wchar_t** argv) {
         HWND b = w ? findChild(w, L"Button", withoutAmpersands(args[2])) : nullptr;
         if (b) {
             // Posted, never sent: the click handler may run a modal loop of its own.
-            PostMessageW(b, BM_CLICK, 0, 0);
+            postTo = b;
+            postMessage = BM_CLICK;
             j.key("button"); j.hwnd(b);
             j.key("enabled"); j.boolean(IsWindowEnabled(b));
             result(j, true, nullptr);
@@ -476,7 +483,9 @@ int wmain(int argc, wchar_t** argv) {
     } else if (cmd == L"close" && need(2)) {
         HWND w = findWindow(args[1]);
         if (w && IsWindow(w)) {
-            PostMessageW(w, WM_SYSCOMMAND, SC_CLOSE, 0);
+            postTo = w;
+            postMessage = WM_SYSCOMMAND;
+            postWParam = SC_CLOSE;
             j.key("window"); j.hwnd(w);
             result(j, true, nullptr);
         } else { result(j, false, "window not found"); rc = 1; }
@@ -505,5 +514,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     j.end('}');
     int wrc = emit(j, outPath);
-    return wrc ? wrc : rc;
+    if (wrc) return wrc;
+    if (postTo) PostMessageW(postTo, postMessage, postWParam, 0);
+    return rc;
 }
