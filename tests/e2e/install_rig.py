@@ -15,6 +15,7 @@ import json
 import os
 import shutil
 import subprocess
+import time
 
 import wineenv as we
 
@@ -242,19 +243,25 @@ class InstallRun:
     # -- the end of the run
 
     def _next_message(self, timeout, gone=()):
-        def found():
+        """The next message box (its facts from the window list) or "ended"; uia does the
+        looking, the program is checked between its waits."""
+        deadline = time.monotonic() + timeout
+        while True:
             if not self.proc.running():
                 return "ended"
-            for w in self.p.windows():
-                if w["class"] == "#32770" and w["title"] in MESSAGE_TITLES and w["hwnd"] not in gone:
+            left = max(0.0, min(deadline - time.monotonic(), we.WAIT_SLICE))
+            r = self.p.uia("waitdialog", str(int(left * 1000)), ",".join(gone) or "-",
+                           *sorted(MESSAGE_TITLES), timeout=left + 30)
+            if r["met"]:
+                w = next((w for w in self.p.windows() if w["hwnd"] == r["window"]), None)
+                if w:
                     return w
-            return None
-        try:
-            return we.wait_for(found, timeout, interval=0.2, what="a message box or the end of SETUP.EXE")
-        except TimeoutError as e:
-            shot = self.p.screenshot("no-message")
-            raise TimeoutError("%s; visible windows: %r; screen: %s"
-                               % (e, [w["title"] for w in self.p.windows()], shot.path)) from None
+            if time.monotonic() >= deadline:
+                break
+        shot = self.p.screenshot("no-message")
+        raise TimeoutError("timed out after %.1f s waiting for a message box or the end of SETUP.EXE;"
+                           " visible windows: %r; screen: %s"
+                           % (timeout, [w["title"] for w in self.p.windows()], shot.path))
 
     def finish(self, max_messages=4, drag_first=False):
         """Reads every message box until SETUP.EXE ends, answering each with Enter once it
@@ -280,8 +287,7 @@ class InstallRun:
             self.messages.append(Message(facts, snapshot, shot))
             self.p.key("Return")
             seen.append(hwnd)
-            we.wait_for(lambda: all(x["hwnd"] != hwnd for x in self.p.windows()), STEP_TIMEOUT,
-                        what="message box %r to close" % w["title"])
+            self.p.wait_window_gone(hwnd, timeout=STEP_TIMEOUT)
             timeout = STEP_TIMEOUT
         self.exit_code = self.proc.wait(STEP_TIMEOUT)
         return self.messages

@@ -33,6 +33,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 SCREEN_W, SCREEN_H = 1024, 768
@@ -47,6 +48,9 @@ ARCHES = ("win32", "win64")
 WINE64_BIN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "wine64-bin")
 WINE64_LOADER = "/usr/lib/wine/wine64"
 UIA_ATTEMPTS = 3  # runs of one uia call that leaves no result before the call fails
+UIA_OWN_EXIT_CODES = (71, 72, 73)  # uia's own failures: not found, usage, result not written
+SERVER_IDLE_SECONDS = 60  # a prefix's wineserver ends by itself after this long without clients
+WAIT_SLICE = 2.0  # seconds that one wait inside uia may take before the rig looks again
 TEMPLATE_STAMP = "setup-e2e-template.stamp"
 TEMPLATE_VERSION = "3"  # bump when the template's settings change
 
@@ -90,6 +94,30 @@ def _on_sigterm(signum, frame):
 atexit.register(_close_all)
 if signal.getsignal(signal.SIGTERM) is signal.SIG_DFL:
     signal.signal(signal.SIGTERM, _on_sigterm)
+
+
+def _start_watchdog():
+    """ctest ends a module that runs past its time-out with SIGKILL, which no clean-up survives.
+    With SETUP_E2E_BUDGET (seconds, a little under that time-out) set, the module closes its
+    Wine processes, displays and folders itself when the budget is spent, and exits."""
+    budget = os.environ.get("SETUP_E2E_BUDGET")
+    if not budget:
+        return
+
+    def fire():
+        sys.stderr.write("e2e watchdog: the module ran past its budget of %s s; closing its Wine "
+                         "processes and folders\n" % budget)
+        sys.stderr.flush()
+        try:
+            _close_all()
+        finally:
+            os._exit(124)
+    timer = threading.Timer(float(budget), fire)
+    timer.daemon = True
+    timer.start()
+
+
+_start_watchdog()
 
 
 # --------------------------------------------------------------------------- helpers
@@ -225,10 +253,11 @@ def wine_env(prefix, display, arch=None):
 
 
 def start_wineserver(env):
-    """Starts a persistent wineserver, detached from our descriptors: Wine's
-    background services inherit whatever the server's starter holds open, and a
-    held test-runner pipe would keep the runner waiting forever."""
-    subprocess.run(["wineserver", "-p"], env=env, stdin=subprocess.DEVNULL,
+    """Starts a wineserver that stays while the test is idle between Wine calls and ends by
+    itself a minute after the last one (should the rig be killed before it can end it),
+    detached from our descriptors: Wine's background services inherit whatever the server's
+    starter holds open, and a held test-runner pipe would keep the runner waiting forever."""
+    subprocess.run(["wineserver", "-p%d" % SERVER_IDLE_SECONDS], env=env, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                    start_new_session=True, timeout=30, check=True)
 
@@ -507,19 +536,24 @@ class Prefix:
         if not self.uia_exe:
             raise E2EError("SETUP_E2E_UIA is not set")
         out = os.path.join(self.root, "uia-out.json")
+        # Wine's own errors go into the output, which a failure shows.
+        env = dict(self.env, WINEDEBUG="err+all")
         # uia writes its result before it posts a click or a close, so a call that left no
-        # result did nothing: Wine itself failed to run it, now and then, and it is made again.
+        # result and did not end with one of uia's own codes was not run by Wine at all (it
+        # happens now and then) and did nothing: it is made again.
         for attempt in range(UIA_ATTEMPTS):
             if os.path.exists(out):
                 os.unlink(out)
             code, text = _run(["wine", self.uia_exe, "--out", to_windows_path(out)] + list(args),
-                              self.env, timeout, check=False, cwd=self.root)
+                              env, timeout, check=False, cwd=self.root)
             try:
                 with open(out, "rb") as f:
                     return json.loads(f.read().decode("ascii"))
             except (OSError, ValueError) as e:
                 failure = "uia %s gave no result (exit %d, attempt %d of %d): %s; output: %s" % (
                     " ".join(args), code, attempt + 1, UIA_ATTEMPTS, e, text[-2000:])
+                if code in UIA_OWN_EXIT_CODES:
+                    break
         raise E2EError(failure)
 
     def windows(self, visible_only=True):
@@ -533,23 +567,36 @@ class Prefix:
                 return w
         return None
 
+    def _uia_wait(self, command, title, deadline):
+        """One bounded wait inside uia, at most WAIT_SLICE long; True when it was met."""
+        left = max(0.0, min(deadline - time.monotonic(), WAIT_SLICE))
+        return self.uia(command, title, str(int(left * 1000)), timeout=left + 30)["met"]
+
     def wait_window(self, title, timeout=30, proc=None):
-        """Waits for a visible window with that title; fails early if proc ends first."""
-        def present():
+        """Waits for a visible window with that title and returns its facts; fails early if
+        proc ends first. uia does the looking; the program is checked between its waits."""
+        deadline = time.monotonic() + timeout
+        while True:
             if proc is not None and not proc.running():
                 raise E2EError("program ended (exit %s) before window %r appeared; log:\n%s"
                                % (proc.returncode, title, proc.log()))
-            return self.window(title)
-        try:
-            return wait_for(present, timeout, interval=0.2, what="window %r" % title)
-        except TimeoutError as e:
-            titles = [w["title"] for w in self.windows()]
-            shot = self.screenshot("timeout")
-            raise TimeoutError("%s; visible windows: %r; screen: %s" % (e, titles, shot.path)) from None
+            if self._uia_wait("waitwindow", title, deadline):
+                window = self.window(title)
+                if window:
+                    return window
+            if time.monotonic() >= deadline:
+                break
+        titles = [w["title"] for w in self.windows()]
+        shot = self.screenshot("timeout")
+        raise TimeoutError("timed out after %.1f s waiting for window %r; visible windows: %r; screen: %s"
+                           % (timeout, title, titles, shot.path))
 
     def wait_window_gone(self, title, timeout=30):
-        return wait_for(lambda: self.window(title) is None, timeout, interval=0.2,
-                        what="window %r to close" % title)
+        deadline = time.monotonic() + timeout
+        while not self._uia_wait("waitgone", title, deadline):
+            if time.monotonic() >= deadline:
+                raise TimeoutError("timed out after %.1f s waiting for window %r to close" % (timeout, title))
+        return True
 
     def controls(self, title):
         r = self.uia("controls", title)

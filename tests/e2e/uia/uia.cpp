@@ -14,6 +14,13 @@
 //                                    writing the result, as close does)
 //   uia close <window>               posts WM_SYSCOMMAND SC_CLOSE (the frame's close)
 //   uia settext <window> <id> <txt>  sets the text of the Edit with that control id
+//   uia waitwindow <title> <ms>      waits up to ms for a visible window with that title
+//   uia waitgone <title> <ms>        waits up to ms until no visible window has that title
+//   uia waitdialog <ms> <skip> <title>...
+//                                    waits up to ms for a visible dialog (a message box)
+//                                    with one of the titles and not among the handles
+//                                    in <skip> ("#h1,#h2" or "-")
+//                                    (each reports "met" and the window it found)
 //   uia dpi                          LOGPIXELSX/Y of the screen and its size
 //   uia textheight <face> <points> <bold 0|1> <italic 0|1> <width px> <text>
 //                                    height in pixels that the text needs when it
@@ -22,17 +29,22 @@
 //                                    font's line height
 //
 // <window> is an exact title or "#<hex handle>". Button texts are compared
-// without "&" accelerator marks. Exit code: 0 done, 1 not found, 2 bad usage.
+// without "&" accelerator marks. Exit codes are uia's own, none of which Wine uses for its
+// failures: 0 done, 71 not found, 72 bad usage, 73 the result could not be written. Any other
+// code with no result written means that Wine did not run uia at all.
 
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
 
 namespace {
+
+constexpr int kNotFound = 71, kUsage = 72, kNoOutput = 73;
 
 // ---------------------------------------------------------------- JSON output
 
@@ -273,6 +285,40 @@ HWND findWindow(const wchar_t* which) {
     return any;
 }
 
+HWND visibleWindow(const wchar_t* title) {
+    HWND h = findWindow(title);
+    return h && IsWindowVisible(h) ? h : nullptr;
+}
+
+// Waits inside this one process, so that a test's wait costs one program start, not one per
+// look. Looks every 20 ms until `present` is what is wanted or `ms` have passed.
+HWND waitVisible(const wchar_t* title, bool present, DWORD ms) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        HWND h = visibleWindow(title);
+        if ((h != nullptr) == present || GetTickCount() - start >= ms) return h;
+        Sleep(20);
+    }
+}
+
+// A visible dialog-class top-level window with one of `titles`, not among `skip`.
+HWND waitDialog(DWORD ms, const std::wstring& skip, const std::vector<std::wstring>& titles) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        for (HWND h : topLevel()) {
+            if (!IsWindowVisible(h) || classOf(h) != L"#32770") continue;
+            char tag[32];  // as the handle is written in results
+            std::snprintf(tag, sizeof tag, "#%llx,", static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(h)));
+            if ((skip + L",").find(std::wstring(tag, tag + std::strlen(tag))) != std::wstring::npos) continue;
+            for (const auto& t : titles) {
+                if (captionOf(h) == t) return h;
+            }
+        }
+        if (GetTickCount() - start >= ms) return nullptr;
+        Sleep(20);
+    }
+}
+
 HWND findChild(HWND parent, const wchar_t* cls, const std::wstring& text) {
     for (HWND c : directChildren(parent)) {
         if (_wcsicmp(classOf(c).c_str(), cls) == 0 && withoutAmpersands(controlText(c)) == text) return c;
@@ -408,11 +454,11 @@ int emit(const Json& j, const wchar_t* outPath) {
     // Write beside the target and rename, so the reader sees all or nothing.
     std::wstring tmp = std::wstring(outPath) + L".part";
     HANDLE f = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return 3;
+    if (f == INVALID_HANDLE_VALUE) return kNoOutput;
     DWORD done = 0;
     BOOL ok = WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
     CloseHandle(f);
-    if (!ok || !MoveFileExW(tmp.c_str(), outPath, MOVEFILE_REPLACE_EXISTING)) return 3;
+    if (!ok || !MoveFileExW(tmp.c_str(), outPath, MOVEFILE_REPLACE_EXISTING)) return kNoOutput;
     return 0;
 }
 
@@ -461,14 +507,14 @@ int wmain(int argc, wchar_t** argv) {
             j.key("window"); j.begin('{'); windowFacts(j, w); j.end('}');
             j.key("controls"); j.begin('['); controlsOf(j, w, 0); j.end(']');
             result(j, true, nullptr);
-        } else { result(j, false, "window not found"); rc = 1; }
+        } else { result(j, false, "window not found"); rc = kNotFound; }
     } else if (cmd == L"focus") {
         focusFacts(j);
         result(j, true, nullptr);
     } else if (cmd == L"msgbox" && need(2)) {
         HWND w = findWindow(args[1]);
         if (w && IsWindow(w)) { msgboxFacts(j, w); result(j, true, nullptr); }
-        else { result(j, false, "window not found"); rc = 1; }
+        else { result(j, false, "window not found"); rc = kNotFound; }
     } else if (cmd == L"click" && need(3)) {
         HWND w = findWindow(args[1]);
         HWND b = w ? findChild(w, L"Button", withoutAmpersands(args[2])) : nullptr;
@@ -479,7 +525,7 @@ int wmain(int argc, wchar_t** argv) {
             j.key("button"); j.hwnd(b);
             j.key("enabled"); j.boolean(IsWindowEnabled(b));
             result(j, true, nullptr);
-        } else { result(j, false, w ? "button not found" : "window not found"); rc = 1; }
+        } else { result(j, false, w ? "button not found" : "window not found"); rc = kNotFound; }
     } else if (cmd == L"close" && need(2)) {
         HWND w = findWindow(args[1]);
         if (w && IsWindow(w)) {
@@ -488,7 +534,7 @@ int wmain(int argc, wchar_t** argv) {
             postWParam = SC_CLOSE;
             j.key("window"); j.hwnd(w);
             result(j, true, nullptr);
-        } else { result(j, false, "window not found"); rc = 1; }
+        } else { result(j, false, "window not found"); rc = kNotFound; }
     } else if (cmd == L"settext" && need(4)) {
         HWND w = findWindow(args[1]);
         HWND e = w ? findChildById(w, static_cast<int>(wcstol(args[2], nullptr, 0))) : nullptr;
@@ -498,7 +544,19 @@ int wmain(int argc, wchar_t** argv) {
             j.key("control"); j.hwnd(e);
             j.key("text"); j.wstr(textOf(e));
             result(j, true, nullptr);
-        } else { result(j, false, e ? "WM_SETTEXT failed" : "control not found"); rc = 1; }
+        } else { result(j, false, e ? "WM_SETTEXT failed" : "control not found"); rc = kNotFound; }
+    } else if ((cmd == L"waitwindow" || cmd == L"waitgone") && need(3)) {
+        const bool present = cmd == L"waitwindow";
+        HWND h = waitVisible(args[1], present, static_cast<DWORD>(wcstoul(args[2], nullptr, 10)));
+        j.key("met"); j.boolean((h != nullptr) == present);
+        j.key("window"); j.hwnd(h);
+        result(j, true, nullptr);
+    } else if (cmd == L"waitdialog" && need(4)) {
+        std::vector<std::wstring> titles(args.begin() + 3, args.end());
+        HWND h = waitDialog(static_cast<DWORD>(wcstoul(args[1], nullptr, 10)), args[2], titles);
+        j.key("met"); j.boolean(h != nullptr);
+        j.key("window"); j.hwnd(h);
+        result(j, true, nullptr);
     } else if (cmd == L"dpi") {
         dpiFacts(j);
         result(j, true, nullptr);
@@ -507,10 +565,10 @@ int wmain(int argc, wchar_t** argv) {
                              wcstol(args[4], nullptr, 10) != 0, static_cast<int>(wcstol(args[5], nullptr, 10)),
                              args[6]);
         result(j, ok, ok ? nullptr : "no screen DC");
-        if (!ok) rc = 1;
+        if (!ok) rc = kNotFound;
     } else {
-        result(j, false, "usage: uia windows|snapshot|focus|dpi|controls W|msgbox W|click W TEXT|close W|settext W ID TEXT|textheight FACE PT BOLD ITALIC WIDTH TEXT");
-        rc = 2;
+        result(j, false, "usage: uia windows|snapshot|focus|dpi|controls W|msgbox W|click W TEXT|close W|settext W ID TEXT|waitwindow W MS|waitgone W MS|waitdialog MS SKIP TITLE...|textheight FACE PT BOLD ITALIC WIDTH TEXT");
+        rc = kUsage;
     }
     j.end('}');
     int wrc = emit(j, outPath);
