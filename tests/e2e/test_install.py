@@ -164,39 +164,6 @@ class Reinstallation(InstallCase):
         self.assert_rows(dest, range(1, 21))
 
 
-class MissingSourceFile(InstallCase):
-    """A file missing from the installer folder: the run stops at its row."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.p = we.Prefix(name=cls.__name__)
-        cls.addClassCleanup(cls.p.close)
-
-    def test_run_stops_at_the_row_of_the_missing_file(self):
-        dest = rig.unix_path(self.p, rig.DEFAULT_DEST)
-        for k in (1, 8, 20):
-            with self.subTest(missing_row=k):
-                rig.remove_tree(dest)
-                rig.restore_disk(self.p)
-                source = rig.MANIFEST[k - 1][0]
-                os.unlink(os.path.join(self.p.disk, source))
-                run = rig.InstallRun(self.p)
-                try:
-                    run.to_destination()
-                    run.start_copy()
-                    run.finish()
-                finally:
-                    run.stop()  # a run that failed here must not linger into the next one
-                self.assert_failed_run(run)
-                self.assert_rows(dest, range(1, k), absent=range(k, 21))
-                # The copy window still shows the row that failed.
-                copying = run.messages[0].window(rig.COPYING)
-                self.assertIsNotNone(copying, "the copy window is gone at the failure message")
-                texts = [c["text"] for c in copying["controls"] if c["class"] == "Static"]
-                self.assertIn("D:\\" + source, texts)
-        rig.restore_disk(self.p)
-
-
 class UnwritableDestination(InstallCase):
     """Destinations where a copy cannot be made end in the failure message, never success."""
 
@@ -230,14 +197,16 @@ class UnwritableDestination(InstallCase):
         self.assertEqual(run.drive_c_changes(), [])
 
     def test_full_disk_keeps_the_rows_that_fit_and_no_partial_file(self):
+        # A 1 MB tmpfs is the full disk; mounting it takes root. As root a failed mount is a
+        # failure of the test; without root the case cannot run, and says so where it shows.
+        if os.geteuid() != 0:
+            sys.stderr.write("\n*** FULL-DISK CASE NOT RUN: mounting a 1 MB tmpfs needs root ***\n")
+            self.skipTest("not root: cannot mount the 1 MB tmpfs that is the full disk")
         mount = tempfile.mkdtemp(prefix="setup-e2e-small-")
         self.addCleanup(os.rmdir, mount)
-        try:
-            subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", mount], check=True,
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=30)
-        except (OSError, subprocess.CalledProcessError) as e:
-            self.skipTest("cannot mount a 1 MB tmpfs here: %s" % e)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", mount], check=True,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30)
         self.addCleanup(subprocess.run, ["umount", mount], timeout=30)
         p = self.new_prefix("disk-full")
         p.map_drive("e", mount, copy=False)

@@ -97,6 +97,11 @@ class EverySourceMissingInTurn(RobustnessCase):
                 self.assert_failed(run)
                 self.assert_rows(dest, range(1, k), absent=range(k, 21))
                 self.assert_only_under(run, dest_rel)
+                # The copy window still shows the row that failed.
+                copying = run.messages[0].window(rig.COPYING)
+                self.assertIsNotNone(copying, "the copy window is gone at the failure message")
+                texts = [c["text"] for c in copying["controls"] if c["class"] == "Static"]
+                self.assertIn("D:\\" + source, texts)
 
 
 class UnreadableOrEmptySource(RobustnessCase):
