@@ -582,6 +582,32 @@ void Backend::PicturePrint(rt::Control& box, double x, double y, const std::wstr
 // ---------------------------------------------------------------------------------------------
 // Message boxes and the end
 
+namespace {
+// Takes the input away from windows for its lifetime and gives it back to exactly those it took
+// it from (and that still exist).
+class InputTakenAway {
+ public:
+  explicit InputTakenAway(const std::vector<HWND>& windows) {
+    for (HWND h : windows) {
+      if (IsWindowEnabled(h)) {
+        EnableWindow(h, FALSE);
+        taken_.push_back(h);
+      }
+    }
+  }
+  ~InputTakenAway() {
+    for (HWND h : taken_) {
+      if (IsWindow(h)) EnableWindow(h, TRUE);
+    }
+  }
+  InputTakenAway(const InputTakenAway&) = delete;
+  InputTakenAway& operator=(const InputTakenAway&) = delete;
+
+ private:
+  std::vector<HWND> taken_;
+};
+}  // namespace
+
 int Backend::ShowMessage(rt::Form* owner, const std::wstring& text, const std::wstring& title, int style) {
   // A message box answers only what is typed or clicked once it is there: keys pressed while
   // the program was busy (during the copy run) must not dismiss it unread.
@@ -594,6 +620,14 @@ int Backend::ShowMessage(rt::Form* owner, const std::wstring& text, const std::w
   }
   HWND h = nullptr;
   if (owner && forms_.count(owner)) h = F(*owner).hwnd;
+  // The box is modal to the whole program, as a modal form is: it disables its owner itself,
+  // and every other window of the program is disabled while it is up, so that a click
+  // elsewhere (the backdrop's close box) cannot end the program under it.
+  std::vector<HWND> others;
+  for (const auto& [form, fn] : forms_) {
+    if (fn->hwnd != h) others.push_back(fn->hwnd);
+  }
+  InputTakenAway whileUp(others);
   return MessageBoxW(h, text.c_str(), title.c_str(), static_cast<UINT>(style) | MB_SETFOREGROUND);
 }
 

@@ -263,11 +263,11 @@ class InstallRun:
                            " visible windows: %r; screen: %s"
                            % (timeout, [w["title"] for w in self.p.windows()], shot.path))
 
-    def finish(self, max_messages=4, drag_first=False):
+    def finish(self, max_messages=4, drag_first=False, before_answer=None):
         """Reads every message box until SETUP.EXE ends, answering each with Enter once it
         has the focus; returns the list of Messages. With drag_first, the first box is
         dragged down by its title bar before the screen is taken, so the copy window's
-        gauge shows whole."""
+        gauge shows whole. before_answer(index, window) runs before each box is answered."""
         seen = []
         timeout = RUN_TIMEOUT
         while True:
@@ -285,6 +285,8 @@ class InstallRun:
             snapshot = self.p.uia("snapshot")
             shot = self.p.screenshot("message-%d" % (len(seen) + 1))
             self.messages.append(Message(facts, snapshot, shot))
+            if before_answer:
+                before_answer(len(seen), w)
             self.p.key("Return")
             seen.append(hwnd)
             self.p.wait_window_gone(hwnd, timeout=STEP_TIMEOUT)

@@ -133,6 +133,34 @@ class SetupLibrary(ShortcutCase):
         self.assertEqual(run.exit_code, 0)
         self.assert_all_copied(p)
 
+    def test_the_backdrop_takes_no_click_while_a_message_is_up(self):
+        # A message box is modal to the whole program: with the first shortcut message up, a
+        # real click on the backdrop's close box does nothing, and the second message follows.
+        p = self.prefix_with_library("library-fails-click", "fail")
+        run = rig.InstallRun(p)
+        clicked = []
+
+        def click_backdrop_close_box(index, box):
+            if index != 0:
+                return
+            backdrop = p.window(rig.BACKDROP)
+            self.assertFalse(backdrop["enabled"], "the backdrop takes input under the message box")
+            left, top, right, _ = backdrop["client"]
+            we._run(["xdotool", "mousemove", str(right - 10), str(top - 10), "click", "1"], p.env, 30)
+            shot = p.screenshot("backdrop-close-clicked")
+            clicked.append(shot.path)
+            self.assertTrue(run.proc.running(), "the click on the backdrop ended the program")
+            self.assertIsNotNone(p.window(box["title"]), "the message box went with the click")
+        try:
+            run.to_destination()
+            run.start_copy()
+            run.finish(before_answer=click_backdrop_close_box)
+        finally:
+            run.stop()
+        self.assertEqual(len(clicked), 1)
+        self.assertEqual(run.message_keys(), rig.SHORTCUT_FAILED)
+        self.assertEqual(run.exit_code, 0)
+
     def test_library_without_the_entry_point_fails(self):
         p = self.prefix_with_library("library-noentry", "noentry")
         run = install(p)
