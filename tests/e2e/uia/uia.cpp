@@ -21,6 +21,9 @@
 //                                    with one of the titles and not among the handles
 //                                    in <skip> ("#h1,#h2" or "-")
 //                                    (each reports "met" and the window it found)
+//   uia serve                        answers calls read from standard input, one per line
+//                                    (arguments as hex of their UTF-8, blank-separated;
+//                                    "-" for an empty one), one JSON line each, until EOF
 //   uia dpi                          LOGPIXELSX/Y of the screen and its size
 //   uia textheight <face> <points> <bold 0|1> <italic 0|1> <width px> <text>
 //                                    height in pixels that the text needs when it
@@ -444,8 +447,7 @@ bool textHeight(Json& j, const wchar_t* face, double points, bool bold, bool ita
     return true;
 }
 
-int emit(const Json& j, const wchar_t* outPath) {
-    std::string text = j.text() + "\n";
+int emit(const std::string& text, const wchar_t* outPath) {
     if (!outPath) {
         std::fwrite(text.data(), 1, text.size(), stdout);
         std::fflush(stdout);
@@ -467,23 +469,24 @@ void result(Json& j, bool ok, const char* error) {
     if (error) { j.key("error"); j.str(error); }
 }
 
-}  // namespace
-
-int wmain(int argc, wchar_t** argv) {
-    const wchar_t* outPath = nullptr;
-    std::vector<const wchar_t*> args;
-    for (int i = 1; i < argc; ++i) {
-        if (wcscmp(argv[i], L"--out") == 0 && i + 1 < argc) outPath = argv[++i];
-        else args.push_back(argv[i]);
-    }
-    Json j;
-    j.begin('{');
+// One call's result: the JSON text, uia's exit code, and the message to post once the result
+// is written (a click or a close), if any.
+struct Outcome {
+    std::string json;
     int rc = 0;
-    // A click or a close is posted only after its result is written: a call that left no
-    // result did nothing, so the caller may safely make it again.
     HWND postTo = nullptr;
     UINT postMessage = 0;
     WPARAM postWParam = 0;
+};
+
+Outcome run(const std::vector<const wchar_t*>& args) {
+    Outcome out;
+    Json j;
+    j.begin('{');
+    int& rc = out.rc;
+    HWND& postTo = out.postTo;
+    UINT& postMessage = out.postMessage;
+    WPARAM& postWParam = out.postWParam;
     auto need = [&](size_t n) { return args.size() >= n; };
     std::wstring cmd = args.empty() ? L"" : args[0];
     j.key("command"); j.wstr(cmd);
@@ -571,8 +574,77 @@ int wmain(int argc, wchar_t** argv) {
         rc = kUsage;
     }
     j.end('}');
-    int wrc = emit(j, outPath);
+    out.json = j.text() + "\n";
+    return out;
+}
+
+// A click or a close is posted only after its result is written: a call that left no result
+// did nothing, so the caller may safely make it again.
+void post(const Outcome& o) {
+    if (o.postTo) PostMessageW(o.postTo, o.postMessage, o.postWParam, 0);
+}
+
+// An argument of the serve mode: its UTF-8 bytes as hex digits (no blank, tab or line break can
+// then end it early).
+std::wstring fromHex(const std::string& hex) {
+    std::string bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+        bytes += static_cast<char>(std::strtol(hex.substr(i, 2).c_str(), nullptr, 16));
+    }
+    if (bytes.empty()) return L"";
+    const int n = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring w(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), w.data(), n);
+    return w;
+}
+
+// uia serve: one call per line read from standard input (its arguments hex-encoded and separated
+// by blanks), each answered by one line of JSON on standard output, until input ends. A test
+// then pays for starting a Wine process once per prefix, not once per look.
+int serve() {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE), outHandle = GetStdHandle(STD_OUTPUT_HANDLE);
+    std::string pending;
+    char buf[4096];
+    for (;;) {
+        size_t eol;
+        while ((eol = pending.find('\n')) == std::string::npos) {
+            DWORD got = 0;
+            if (!ReadFile(in, buf, sizeof buf, &got, nullptr) || got == 0) return 0;
+            pending.append(buf, got);
+        }
+        std::string line = pending.substr(0, eol);
+        pending.erase(0, eol + 1);
+        std::vector<std::wstring> words;
+        size_t pos = 0;
+        while (pos < line.size()) {
+            size_t end = line.find(' ', pos);
+            if (end == std::string::npos) end = line.size();
+            std::string word = line.substr(pos, end - pos);
+            if (!word.empty() && word != "\r") words.push_back(fromHex(word == "-" ? "" : word));
+            pos = end + 1;
+        }
+        std::vector<const wchar_t*> args;
+        for (const auto& w : words) args.push_back(w.c_str());
+        const Outcome o = run(args);
+        DWORD done = 0;
+        if (!WriteFile(outHandle, o.json.data(), static_cast<DWORD>(o.json.size()), &done, nullptr)) return kNoOutput;
+        post(o);
+    }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const wchar_t* outPath = nullptr;
+    std::vector<const wchar_t*> args;
+    for (int i = 1; i < argc; ++i) {
+        if (wcscmp(argv[i], L"--out") == 0 && i + 1 < argc) outPath = argv[++i];
+        else args.push_back(argv[i]);
+    }
+    if (args.size() == 1 && wcscmp(args[0], L"serve") == 0) return serve();
+    const Outcome o = run(args);
+    int wrc = emit(o.json, outPath);
     if (wrc) return wrc;
-    if (postTo) PostMessageW(postTo, postMessage, postWParam, 0);
-    return rc;
+    post(o);
+    return o.rc;
 }
