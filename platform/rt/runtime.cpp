@@ -277,7 +277,8 @@ void Form::Show() {
 void Form::ShowModal() {
   Load();
   if (!loaded_) return;
-  app_.GetBackend().ShowForm(*this);
+  // Modal from before it is shown, so that the backend can take the input from the other
+  // forms before this one appears.
   struct ModalScope {
     Form& f;
     explicit ModalScope(Form& form) : f(form) {
@@ -289,6 +290,7 @@ void Form::ShowModal() {
       f.modal_ = false;
     }
   } scope(*this);
+  app_.GetBackend().ShowForm(*this);
   app_.GetBackend().RunModal(*this);
 }
 

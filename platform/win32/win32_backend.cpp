@@ -58,6 +58,7 @@ struct Backend::FormNative {
   UniqueFont defaultFont;
   bool shown = false;
   std::vector<HWND> disabledForModal;
+  bool othersDisabled = false;  // by this form's modal show, until it ends
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -343,8 +344,24 @@ void Backend::DestroyForm(rt::Form& form) {
   forms_.erase(it);
 }
 
+// A modal form takes the input from every other form before it appears, so that no click can
+// reach them in between; the modal run gives it back when the form goes.
+void Backend::DisableOthersFor(rt::Form& form, FormNative& fn) {
+  if (fn.othersDisabled) return;
+  fn.othersDisabled = true;
+  for (rt::Form* other : form.App().LoadedForms()) {
+    if (other == &form || !forms_.count(other)) continue;
+    HWND h = F(*other).hwnd;
+    if (IsWindowEnabled(h)) {
+      EnableWindow(h, FALSE);
+      fn.disabledForModal.push_back(h);
+    }
+  }
+}
+
 void Backend::ShowForm(rt::Form& form) {
   FormNative& fn = F(form);
+  if (form.IsModal()) DisableOthersFor(form, fn);
   const bool first = !fn.shown;
   fn.shown = true;
   ShowWindow(fn.hwnd, first && form.Def().startMaximized ? SW_SHOWMAXIMIZED : SW_SHOW);
@@ -373,14 +390,7 @@ void Backend::Pump(MSG& msg) {
 
 void Backend::RunModal(rt::Form& form) {
   FormNative& fn = F(form);
-  for (rt::Form* other : form.App().LoadedForms()) {
-    if (other == &form || !forms_.count(other)) continue;
-    HWND h = F(*other).hwnd;
-    if (IsWindowEnabled(h)) {
-      EnableWindow(h, FALSE);
-      fn.disabledForModal.push_back(h);
-    }
-  }
+  DisableOthersFor(form, fn);
   MSG msg;
   while (form.IsLoaded()) {
     const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
@@ -396,6 +406,7 @@ void Backend::RunModal(rt::Form& form) {
       if (IsWindow(h)) EnableWindow(h, TRUE);
     }
     fn.disabledForModal.clear();
+    fn.othersDisabled = false;
   }
 }
 

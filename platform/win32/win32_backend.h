@@ -63,6 +63,7 @@ class Backend : public rt::Backend {
 
  private:
   FormNative& F(rt::Form& form);
+  void DisableOthersFor(rt::Form& form, FormNative& fn);
   ControlNative& C(rt::Control& control);
   HWND ContainerWindow(rt::Control& control);
   RECT PixelRect(const rt::ControlDef& d) const;
