@@ -10,7 +10,6 @@ window comes within a bound. It prints where the screenshots are.
 """
 
 import argparse
-import json
 import os
 import re
 import subprocess
@@ -34,22 +33,19 @@ def map_disk(prefix, disk):
 class Walker:
     def __init__(self, env, uia_exe, shots):
         self.env = env
-        self.uia_exe = uia_exe
         self.shots = shots
         self.count = 0
         self.saved = []
+        self.server = we.UiaServer(uia_exe, dict(env, WINEDEBUG="err+all"), shots)
 
     def uia(self, *args):
-        out = os.path.join(self.shots, ".uia.json")
-        if os.path.exists(out):
-            os.unlink(out)
-        we._run(["wine", self.uia_exe, "--out", we.to_windows_path(out)] + list(args),
-                self.env, 30, check=False)
-        try:
-            with open(out, "rb") as f:
-                return json.loads(f.read().decode("ascii"))
-        except (OSError, ValueError):
-            return {"ok": False, "windows": []}
+        """The rig's uia call; a call that gets no answer stops the walk and says why."""
+        r = self.server.call(args, 30)
+        if r is None:
+            with open(self.server.log_path, "rb") as f:
+                log = f.read().decode("utf-8", "replace")[-2000:]
+            raise SystemExit("demo: uia %s gave no answer; its output:\n%s" % (" ".join(args), log))
+        return r
 
     def visible(self):
         return [w for w in self.uia("windows").get("windows", []) if w["visible"]]
@@ -132,7 +128,11 @@ def main():
             proc = we.Process(popen, log.name)
             print("demo: SETUP.EXE runs headless on Xvfb %s; walking its windows" % display.name,
                   flush=True)
-            Walker(env, os.path.abspath(a.uia), a.shots).walk(proc)
+            walker = Walker(env, os.path.abspath(a.uia), a.shots)
+            try:
+                walker.walk(proc)
+            finally:
+                walker.server.close()
             if proc.running():
                 print("demo: SETUP.EXE still running; ending it")
             else:
