@@ -448,6 +448,16 @@ class Process:
             return ""
 
 
+def _end(popen):
+    """Kills a process we started if it still runs, and waits a bounded time for it."""
+    if popen.poll() is None:
+        popen.kill()
+    try:
+        popen.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        pass
+
+
 class UiaServer:
     """One uia process per prefix that answers calls over a pipe ("uia serve"), so that a call
     costs a line written and a line read instead of a Wine process started (0.15-0.3 s)."""
@@ -493,12 +503,7 @@ class UiaServer:
                 stream.close()
             except OSError:
                 pass
-        if self.running():
-            self.popen.kill()
-        try:
-            self.popen.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            pass
+        _end(self.popen)
 
 
 _shared_display = None
@@ -728,12 +733,7 @@ class Prefix:
             self._uia_server.close()
         stop_wineserver(self.env)
         for proc in self.processes:
-            if proc.running():
-                proc.popen.kill()
-            try:
-                proc.popen.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                pass
+            _end(proc.popen)
         shutil.rmtree(self.root, ignore_errors=True)
 
     def __enter__(self):
