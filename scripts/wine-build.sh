@@ -9,9 +9,10 @@
 # says which build runs and why. Returns non-zero,
 # saying what is missing, when the chosen (or any) Wine loader cannot start here.
 
+# The loaders are Debian's; SETUP_WINE_LOADER32/64 name others (the scripts' own tests do).
 setup_wine_loader_runs() {  # setup_wine_loader_runs win32|win64
-  local loader=/usr/lib/wine/wine
-  [ "$1" = win64 ] && loader=/usr/lib/wine/wine64
+  local loader=${SETUP_WINE_LOADER32:-/usr/lib/wine/wine}
+  [ "$1" = win64 ] && loader=${SETUP_WINE_LOADER64:-/usr/lib/wine/wine64}
   [ -x "$loader" ] || { echo "$loader is not installed"; return 1; }
   local out
   if out=$("$loader" --version 2>&1); then return 0; fi

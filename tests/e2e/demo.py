@@ -36,7 +36,7 @@ class Walker:
         self.shots = shots
         self.count = 0
         self.saved = []
-        self.server = we.UiaServer(uia_exe, dict(env, WINEDEBUG="err+all"), shots)
+        self.server = we.UiaServer(["wine", uia_exe, "serve"], dict(env, WINEDEBUG="err+all"), shots)
 
     def uia(self, *args):
         """The rig's uia call; a call that gets no answer stops the walk and says why."""

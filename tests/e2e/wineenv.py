@@ -462,10 +462,11 @@ class UiaServer:
     """One uia process per prefix that answers calls over a pipe ("uia serve"), so that a call
     costs a line written and a line read instead of a Wine process started (0.15-0.3 s)."""
 
-    def __init__(self, uia_exe, env, cwd):
+    def __init__(self, command, env, cwd):
+        """command: the server's command line, ["wine", <uia.exe>, "serve"]."""
         self.log_path = os.path.join(cwd, "uia-serve.log")
         with open(self.log_path, "ab") as log:
-            self.popen = subprocess.Popen(["wine", uia_exe, "serve"], env=env, cwd=cwd,
+            self.popen = subprocess.Popen(command, env=env, cwd=cwd,
                                           stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log,
                                           start_new_session=True)
         self.buffer = b""
@@ -596,7 +597,8 @@ class Prefix:
         if not self.uia_exe:
             raise E2EError("SETUP_E2E_UIA is not set")
         if self._uia_server is None or not self._uia_server.running():
-            self._uia_server = UiaServer(self.uia_exe, dict(self.env, WINEDEBUG="err+all"), self.root)
+            self._uia_server = UiaServer(["wine", self.uia_exe, "serve"],
+                                         dict(self.env, WINEDEBUG="err+all"), self.root)
         r = self._uia_server.call(args, timeout)
         if r is not None:
             return r
