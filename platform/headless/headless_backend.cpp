@@ -95,8 +95,11 @@ void Backend::CreateForm(rt::Form& form) {
   log.push_back(Entry("load", form.Name()));
   const auto& d = form.Def();
   rects_[&form] = Rect{double(d.left), double(d.top), d.width + nonClientWidthTwips, d.height + nonClientHeightTwips};
-  for (auto& c : form.Controls()) c->native = c.get();
-  form.native = &form;
+  // A record per control, so that the runtime sees them created as with a real backend.
+  auto record = std::make_unique<Record>();
+  record->controls.resize(form.Controls().size());
+  for (size_t i = 0; i < form.Controls().size(); ++i) form.Controls()[i]->native = &record->controls[i];
+  form.native = std::move(record);
   visible[form.Name()] = false;
 }
 

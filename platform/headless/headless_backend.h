@@ -98,6 +98,9 @@ class Backend : public rt::Backend {
   [[noreturn]] void EndProgram(int exitCode) override;
 
  private:
+  struct Record : rt::NativeForm {
+    std::vector<rt::NativeControl> controls;
+  };
   struct Step {
     std::wstring form;
     Action action;

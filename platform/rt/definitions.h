@@ -43,6 +43,7 @@ struct Font {
   double points = 0;
   bool bold = false;
   bool italic = false;
+  bool ansi = false;  // the ANSI character set rather than the one the face maps to by default
   constexpr bool IsDefault() const { return face == nullptr; }
 };
 
@@ -70,6 +71,7 @@ struct ControlDef {
   bool stretch = false;  // images: picture stretched to the box
   bool persistent = false;  // picture boxes: drawing kept in an image the box repaints from
   bool border = true;       // picture boxes: the standard border
+  bool sizedToPicture = false;  // picture boxes: exactly as large as the picture, at any resolution
   int picture = 0;          // resource id of a bitmap, 0 for none
 
   constexpr ControlDef Tab(int i) const { ControlDef c = *this; c.tabIndex = i; return c; }
@@ -77,6 +79,7 @@ struct ControlDef {
   constexpr ControlDef WithFont(const wchar_t* face, double pt, bool bold = false, bool italic = false) const {
     ControlDef c = *this; c.font = Font{face, pt, bold, italic}; return c;
   }
+  constexpr ControlDef AnsiCharset() const { ControlDef c = *this; c.font.ansi = true; return c; }
   constexpr ControlDef Fore(Colour col) const { ControlDef c = *this; c.fore = col; return c; }
   constexpr ControlDef Back(Colour col) const { ControlDef c = *this; c.back = col; return c; }
   constexpr ControlDef Opaque() const { ControlDef c = *this; c.transparent = false; return c; }
@@ -86,6 +89,7 @@ struct ControlDef {
   constexpr ControlDef Persistent() const { ControlDef c = *this; c.persistent = true; return c; }
   constexpr ControlDef NoBorder() const { ControlDef c = *this; c.border = false; return c; }
   constexpr ControlDef Picture(int id) const { ControlDef c = *this; c.picture = id; return c; }
+  constexpr ControlDef SizedToPicture() const { ControlDef c = *this; c.sizedToPicture = true; return c; }
 };
 
 constexpr ControlDef MakeControl(Kind k, const wchar_t* name, const wchar_t* caption, int l, int t, int w, int h) {
@@ -139,7 +143,6 @@ struct FormDef {
   int left = 0, top = 0, width = 0, height = 0;  // client area at design time, twips
   Colour back = kButtonFace;
   int icon = 0;            // resource id of the window's icon
-  bool persistent = false; // drawing on the form kept in an image
   std::vector<ControlDef> controls;  // topmost first
 };
 

@@ -238,11 +238,6 @@ void Form::On(const wchar_t* control, Event event, Handler handler) {
   bindings_.push_back(Binding{control, event, std::move(handler)});
 }
 
-bool Form::HasHandler(const wchar_t* control, Event event) const {
-  return std::any_of(bindings_.begin(), bindings_.end(),
-                     [&](const Binding& b) { return b.event == event && SameName(b.control, control); });
-}
-
 void Form::Fire(const Control& control, Event event) {
   for (auto& b : bindings_) {
     if (b.event == event && SameName(b.control, control.Name())) {
@@ -303,7 +298,7 @@ void Form::Unload() {
   loaded_ = false;
   app_.GetBackend().DestroyForm(*this);
   for (auto& c : controls_) c->native = nullptr;
-  native = nullptr;
+  native.reset();
   app_.FormUnloaded(*this);
 }
 

@@ -23,6 +23,17 @@ class Application;
 class Backend;
 class Form;
 
+// What a backend keeps for a loaded form or one of its controls (its window, for example). The
+// backend makes it when it creates the form; the form owns it until it is unloaded.
+class NativeControl {
+ public:
+  virtual ~NativeControl() = default;
+};
+class NativeForm {
+ public:
+  virtual ~NativeForm() = default;
+};
+
 enum class Event : uint8_t { Click, Change, GotFocus, LostFocus };
 
 // Message box styles (the values of the Win32 MB_* constants).
@@ -86,8 +97,8 @@ class Control {
   const std::vector<std::wstring>& DriveItems() const { return driveItems_; }
   int ListIndex() const { return listIndex_; }
 
-  // Backend side.
-  void* native = nullptr;
+  // Backend side: the control's record in its form's NativeForm while the form is loaded.
+  NativeControl* native = nullptr;
   void ResetToDefinition();
   void SetContainer(Control* c) { container_ = c; }
   void FillDriveList();
@@ -152,11 +163,11 @@ class Form {
 
   // Dispatches an event to its handler, if the form has one; errors propagate to the caller.
   void Fire(const Control& control, Event event);
-  bool HasHandler(const wchar_t* control, Event event) const;
   // The close box or the system menu: unloads the form.
   void CloseFromFrame();
 
-  void* native = nullptr;
+  // The backend's record of the loaded form; empty while it is not loaded.
+  std::unique_ptr<NativeForm> native;
 
  protected:
   virtual void Form_Load() {}

@@ -1,29 +1,24 @@
 // The runtime's backend on the Win32 screen.
 //
-// Every form is a modeless dialog window made from an empty in-memory template, so that the
-// dialog manager gives it tab order, Enter for the default button and focus memory. Windowed
-// controls (buttons, frames, text boxes, lists, picture boxes) are real child windows. Windowless
-// controls (labels, lines, images) are painted by their container underneath them; each label
-// also exists as a Static child that paints nothing but carries the caption as its window text,
-// so that screen readers and automation clients can read it.
+// Every form is a FormWindow (form_window.h); windowed controls (buttons, frames, text boxes,
+// lists, picture boxes) are real child windows and windowless ones (labels, lines, images) are
+// painted by their container (controls.h). Modality, the message loops and message boxes are in
+// modality.cpp; this class hands the runtime's calls to the records of the forms and controls.
 #pragma once
 
 #include <windows.h>
 
-#include <map>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "../rt/runtime.h"
-#include "handles.h"
+#include "screen.h"
 
 namespace win32 {
 
 class Backend : public rt::Backend {
  public:
-  explicit Backend(HINSTANCE instance);
-  ~Backend() override;
+  // `dpi` 0: the screen's own resolution.
+  explicit Backend(HINSTANCE instance, int dpi = 0);
 
   void CreateForm(rt::Form& form) override;
   void DestroyForm(rt::Form& form) override;
@@ -36,7 +31,7 @@ class Backend : public rt::Backend {
   std::wstring ReadText(rt::Control& control) override;
   void SetSelection(rt::Control& control, int start, int length) override;
   void SetFocus(rt::Control& control) override;
-  int Dpi() override { return dpi_; }
+  int Dpi() override { return screen_.dpi; }
   double ScreenWidthTwips() override;
   double ScreenHeightTwips() override;
   Rect FormRect(rt::Form& form) override;
@@ -51,41 +46,12 @@ class Backend : public rt::Backend {
   int ShowMessage(rt::Form* owner, const std::wstring& text, const std::wstring& title, int style) override;
   [[noreturn]] void EndProgram(int exitCode) override;
 
-  // Window procedures (static: they are called by the system).
-  static INT_PTR CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  static LRESULT CALLBACK FrameProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  static LRESULT CALLBACK PictureProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  static LRESULT CALLBACK LabelStubProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  static LRESULT CALLBACK DirListProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-
-  struct FormNative;
-  struct ControlNative;
-
  private:
-  FormNative& F(rt::Form& form);
-  void DisableOthersFor(rt::Form& form, FormNative& fn);
-  ControlNative& C(rt::Control& control);
-  HWND ContainerWindow(rt::Control& control);
-  RECT PixelRect(const rt::ControlDef& d) const;
-  HFONT MakeFont(const rt::Font& font);
-  void CreateControl(rt::Form& form, rt::Control& control);
-  void PaintWindowless(rt::Form& form, rt::Control* container, HDC dc, const RECT& dirty);
-  void PaintFrame(rt::Control& frame, HDC dc);
-  void ImageChanged(ControlNative& n);
-  void InvalidateLabelBox(rt::Control& label);
-  void DrawDirItem(rt::Control& list, const DRAWITEMSTRUCT& di);
-  INT_PTR HandleFormMessage(rt::Form& form, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, bool& handled);
-  LRESULT HandleChildMessage(rt::Form& form, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, bool& handled);
-  void OnCommand(rt::Form& form, WPARAM wp, LPARAM lp);
-  void Pump(MSG& msg);
-  COLORREF Resolve(rt::Colour c, COLORREF fallback) const;
-  void FlushPaint(rt::Form& form);
+  // Every loaded form's window but `except`'s.
+  std::vector<HWND> OtherWindows(const rt::Application& app, const rt::Form* except) const;
+  void Pump(rt::Application& app, MSG& msg);
 
-  HINSTANCE instance_;
-  int dpi_ = 96;
-  std::map<const rt::Form*, std::unique_ptr<FormNative>> forms_;
-  std::map<const rt::Control*, std::unique_ptr<ControlNative>> controls_;
-  rt::Application* app_ = nullptr;
+  Screen screen_;
 };
 
 }  // namespace win32

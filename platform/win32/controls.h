@@ -1,0 +1,117 @@
+// The native record of each control kind: its window (none for lines and images), its font and
+// what the kind needs to paint and to answer the system. The record is bound to its window
+// (GWLP_USERDATA) from the window's first message to its last.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "../rt/runtime.h"
+#include "gdi.h"
+#include "handles.h"
+#include "screen.h"
+
+namespace win32 {
+
+class FormWindow;
+
+// Control windows are numbered from here in the order of the form's table.
+constexpr UINT kFirstControlId = 1000;
+
+class ControlWindow : public rt::NativeControl {
+ public:
+  ControlWindow(FormWindow& form, rt::Control& control);
+
+  // Creates the control's window in its container; windowless kinds make only what they paint.
+  virtual void Create() = 0;
+  // The control's caption, text or list changed.
+  virtual void Changed();
+  // Repaints the control at once.
+  virtual void Refresh();
+  // A notification (the code of a WM_COMMAND) from the control's window.
+  virtual void Notified(int /*code*/) {}
+  // Windowless kinds paint themselves into their container's DC.
+  virtual void PaintInto(HDC /*dc*/, const RECT& /*dirty*/) {}
+  // Owner-drawn kinds draw one item.
+  virtual void DrawItem(const DRAWITEMSTRUCT& /*item*/) {}
+
+  rt::Control& Control() const { return control_; }
+  FormWindow& Form() const { return form_; }
+  HWND Handle() const { return hwnd_; }
+  int Id() const;
+  HFONT Font() const;
+
+  // The procedure of the runtime's own window classes and of subclassed system controls.
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
+ protected:
+  const Screen& screen() const;
+  // The window of the frame that holds the control, or the form's.
+  HWND Container() const;
+  // Creates the child window with the control's caption, position, enabled state and font.
+  // Windows go to the bottom of the z-order as they are made, in tab order: the dialog manager
+  // walks the z-order for Tab, so z-order equals tab order.
+  void CreateChild(const wchar_t* cls, DWORD style, DWORD exStyle, int height = -1);
+  // Puts Proc in front of a system control's own procedure and binds the window to this record.
+  void Subclass();
+  // The kind's own handling of a message to its window; false leaves it to the system.
+  virtual bool OnMessage(UINT /*msg*/, WPARAM /*wp*/, LPARAM /*lp*/, LRESULT& /*result*/) { return false; }
+
+  HWND hwnd_ = nullptr;
+  UniqueFont font_;
+
+ private:
+  LRESULT Default(UINT msg, WPARAM wp, LPARAM lp);
+  FormWindow& form_;
+  rt::Control& control_;
+  WNDPROC original_ = nullptr;
+};
+
+// The record of a control on a loaded form.
+ControlWindow& WindowOf(const rt::Control& control);
+
+// The window classes of the runtime's own controls (frames and picture boxes).
+void RegisterControlClasses(HINSTANCE instance);
+extern const wchar_t kFrameClass[];
+extern const wchar_t kPictureClass[];
+
+// One record per kind, made for a control of that kind.
+std::unique_ptr<ControlWindow> MakeControlWindow(FormWindow& form, rt::Control& control);
+std::unique_ptr<ControlWindow> MakeLabel(FormWindow& form, rt::Control& control);
+std::unique_ptr<ControlWindow> MakeLine(FormWindow& form, rt::Control& control);
+std::unique_ptr<ControlWindow> MakeImage(FormWindow& form, rt::Control& control);
+std::unique_ptr<ControlWindow> MakeFrame(FormWindow& form, rt::Control& control);
+std::unique_ptr<ControlWindow> MakePictureBox(FormWindow& form, rt::Control& control);
+std::unique_ptr<ControlWindow> MakeDirList(FormWindow& form, rt::Control& control);
+std::unique_ptr<ControlWindow> MakeDriveList(FormWindow& form, rt::Control& control);
+
+// Picture boxes: drawing goes into the box's persistent image; the box paints from it.
+class PictureBoxWindow : public ControlWindow {
+ public:
+  using ControlWindow::ControlWindow;
+  ~PictureBoxWindow() override;
+  void Create() override;
+  void Clear();
+  double ScaleWidth() const { return screen().Twips(imageSize_.cx); }
+  double ScaleHeight() const { return screen().Twips(imageSize_.cy); }
+  void FillBox(double x1, double y1, double x2, double y2, rt::Colour colour);
+  SIZE TextExtent(const std::wstring& text) const;
+  void Print(double x, double y, const std::wstring& text);
+
+ protected:
+  bool OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
+
+ private:
+  void ImageChanged();
+  void Paint();
+  Picture picture_;
+  UniqueDc imageDc_;  // the persistent image, for boxes that are drawn on
+  UniqueGdiObject imageBitmap_;
+  HGDIOBJ imageOldBitmap_ = nullptr;
+  SIZE imageSize_{};
+  bool imagePending_ = false;  // the image has changed since the box last painted it
+};
+
+}  // namespace win32

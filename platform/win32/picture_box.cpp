@@ -1,0 +1,108 @@
+// Picture boxes. A box that is drawn on keeps what is drawn in an image of its own (a memory DC
+// the size of its client area): the drawing survives being covered, and the box repaints from the
+// image. A box with a picture and no drawing shows the picture at its own size.
+#include <algorithm>
+
+#include "controls.h"
+#include "form_window.h"
+
+namespace win32 {
+
+PictureBoxWindow::~PictureBoxWindow() {
+  if (imageDc_ && imageOldBitmap_) SelectObject(imageDc_.get(), imageOldBitmap_);
+}
+
+void PictureBoxWindow::Create() {
+  const rt::ControlDef& d = Control().Def();
+  if (d.picture) picture_.Load(screen().instance, d.picture);
+  const DWORD ex = d.border ? WS_EX_CLIENTEDGE : 0;
+  CreateChild(kPictureClass, 0, ex);
+  if (d.sizedToPicture && picture_) {
+    // Exactly the picture's pixels at any resolution, border included where there is one.
+    RECT r{0, 0, picture_.size.cx, picture_.size.cy};
+    AdjustWindowRectEx(&r, WS_CHILD, FALSE, ex);
+    SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  if (!d.persistent && d.picture) return;
+  RECT cr{};
+  GetClientRect(hwnd_, &cr);
+  imageSize_ = SIZE{std::max<LONG>(cr.right, 1), std::max<LONG>(cr.bottom, 1)};
+  WindowDc dc(hwnd_);
+  imageDc_.reset(CreateCompatibleDC(dc.get()));
+  imageBitmap_.reset(CreateCompatibleBitmap(dc.get(), imageSize_.cx, imageSize_.cy));
+  imageOldBitmap_ = SelectObject(imageDc_.get(), imageBitmap_.get());
+  SelectObject(imageDc_.get(), Font());
+  Clear();
+}
+
+// The box is told once that its image has changed, however many drawing calls follow before it
+// paints again.
+void PictureBoxWindow::ImageChanged() {
+  if (imagePending_) return;
+  imagePending_ = true;
+  InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+void PictureBoxWindow::Clear() {
+  if (!imageDc_) return;
+  FillSolid(imageDc_.get(), RECT{0, 0, imageSize_.cx, imageSize_.cy},
+            ColourOf(Control().Def().back, GetSysColor(COLOR_WINDOW)));
+  ImageChanged();
+}
+
+void PictureBoxWindow::FillBox(double x1, double y1, double x2, double y2, rt::Colour colour) {
+  if (!imageDc_) return;
+  const Screen& s = screen();
+  const RECT r{s.Pixels(std::min(x1, x2)), s.Pixels(std::min(y1, y2)), s.Pixels(std::max(x1, x2)),
+               s.Pixels(std::max(y1, y2))};
+  if (r.right <= r.left) return;  // an empty bar draws nothing
+  FillSolid(imageDc_.get(), r, ColourOf(colour, 0));
+  ImageChanged();
+}
+
+// The extent of `text` in the box's font; an empty text is as high as a space.
+SIZE PictureBoxWindow::TextExtent(const std::wstring& text) const {
+  SIZE s{};
+  if (!imageDc_) return s;
+  GetTextExtentPoint32W(imageDc_.get(), text.empty() ? L" " : text.c_str(),
+                        std::max<int>(static_cast<int>(text.size()), 1), &s);
+  if (text.empty()) s.cx = 0;
+  return s;
+}
+
+void PictureBoxWindow::Print(double x, double y, const std::wstring& text) {
+  if (!imageDc_) return;
+  SetBkMode(imageDc_.get(), TRANSPARENT);
+  SetTextColor(imageDc_.get(), ColourOf(Control().Def().fore, RGB(0, 0, 0)));
+  TextOutW(imageDc_.get(), screen().Pixels(x), screen().Pixels(y), text.c_str(), static_cast<int>(text.size()));
+  // What is printed is also the box's window text, for screen readers and automation clients.
+  SetWindowTextW(hwnd_, text.c_str());
+  ImageChanged();
+}
+
+bool PictureBoxWindow::OnMessage(UINT msg, WPARAM, LPARAM, LRESULT& result) {
+  switch (msg) {
+    case WM_ERASEBKGND: result = 1; return true;  // the paint covers the whole client area
+    case WM_PAINT: Paint(); result = 0; return true;
+    default: return false;
+  }
+}
+
+void PictureBoxWindow::Paint() {
+  PaintDc dc(hwnd_);
+  imagePending_ = false;
+  if (imageDc_) {
+    BitBlt(dc.get(), 0, 0, imageSize_.cx, imageSize_.cy, imageDc_.get(), 0, 0, SRCCOPY);
+    return;
+  }
+  RECT cr{};
+  GetClientRect(hwnd_, &cr);
+  FillSolid(dc.get(), cr, ColourOf(Control().Def().back, GetSysColor(COLOR_WINDOW)));
+  DrawPicture(dc.get(), picture_, RECT{0, 0, picture_.size.cx, picture_.size.cy}, false);
+}
+
+std::unique_ptr<ControlWindow> MakePictureBox(FormWindow& form, rt::Control& control) {
+  return std::make_unique<PictureBoxWindow>(form, control);
+}
+
+}  // namespace win32
