@@ -60,8 +60,11 @@ WINDOWS = {
     "copying": dict(
         title=rig.COPYING, client=(6855, 1965),
         controls=[("RtFrame", "Setup is installing Quorvant '99 program files.", (120, 90, 6615, 1770))],
+        # The drive picture's box is its 31 x 20 pixels at any resolution: the definition's
+        # 465 x 300 twips only at 96 DPI.
         in_frame=[("Setup is installing Quorvant '99 program files.", "RtPicture", None, (840, 1185, 5595, 255)),
-                  ("Setup is installing Quorvant '99 program files.", "RtPicture", None, (255, 1170, 465, 300))],
+                  ("Setup is installing Quorvant '99 program files.", "RtPicture", None, (255, 1170, 465, 300),
+                   (31, 20))],
         labels=[((1350, 315, 5295, 240), "Setup is installing Quorvant '99 program files.", TNR_825),
                 ((1170, 675, 5415, 240), "Setup is installing Quorvant '99 program files.", TNR_825),
                 ((120, 300, 1215, 240), "Setup is installing Quorvant '99 program files.", TNR_9),
@@ -157,13 +160,15 @@ class Layout:
                         self.assertLessEqual(abs(got[3] - self.px(box[3])), 3, "drive list height")
                     else:
                         self.assert_box(got, box, "%s %r" % (cls, text))
-            for frame, cls, text, box in details["in_frame"]:
+            for frame, cls, text, box, *pixels in details["in_frame"]:
                 with self.subTest(window=name, control=text or "%s %r" % (cls, box)):
                     f = self.frame_of(w, frame)
                     kids = [rel(c["rect"], f["rect"][:2]) for c in w["controls"]
                             if c["parent"] == f["hwnd"] and c["class"] == cls
                             and (text is None or c["text"] == text)]
                     want = self.pxbox(box)
+                    if pixels:
+                        want = want[:2] + tuple(pixels[0])
                     self.assertTrue(any(all(abs(g - e) <= 1 for g, e in zip(k, want)) for k in kids),
                                     "%s %r in the frame at %r px; defined %r px" % (cls, text, kids, want))
 

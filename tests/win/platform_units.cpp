@@ -1,7 +1,7 @@
 // Checks of the code that only runs on Windows (or Wine), made by the build under test: the
-// setup library's text in given ANSI code pages, and the gauge arithmetic as this build's
-// floating point computes it. Prints one line per failed check and a closing count; exits 1 on
-// any failure.
+// setup library's text in given ANSI code pages, the gauge arithmetic as this build's floating
+// point computes it, and the Win32 backend with real windows. Prints one line per failed check
+// and a closing count; exits 1 on any failure.
 //
 //   platform_units.exe
 #include <windows.h>
@@ -11,22 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "checks.h"
 #include "from_ansi.h"
 #include "install/Constants.h"
 #include "platform/win32/setupkit_win32.h"
 
+void BackendChecks();
+int ThrowFromClick();
+
 namespace {
 
-int checks = 0, failures = 0;
-
-void Check(bool ok, const char* what, int line) {
-  ++checks;
-  if (!ok) {
-    ++failures;
-    std::printf("FAILED line %d: %s\n", line, what);
-  }
-}
-#define CHECK(cond) Check((cond), #cond, __LINE__)
+using checks::Check;
 
 // --- the setup library's text
 
@@ -109,11 +104,67 @@ void GaugeArithmetic() {
   }
 }
 
+// --- what no handler caught, at the edge of a window procedure
+
+struct BoxSearch {
+  DWORD pid;
+  HWND box;
+};
+
+BOOL CALLBACK FindBox(HWND h, LPARAM lp) {
+  auto* s = reinterpret_cast<BoxSearch*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  wchar_t cls[16] = {};
+  GetClassNameW(h, cls, 16);
+  // Forms are dialogs too: a message box is the dialog with the message's text control.
+  if (pid == s->pid && std::wstring(cls) == L"#32770" && IsWindowVisible(h) && GetDlgItem(h, 0xFFFF)) {
+    s->box = h;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// A click whose handler throws something of no known kind ends in the runtime's own error box,
+// and the program ends with 1 once it is answered.
+void UncaughtFailureIsReported() {
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring command = L"\"" + std::wstring(self) + L"\" --throw-from-click";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  CHECK(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  if (!pi.hProcess) return;
+  BoxSearch search{pi.dwProcessId, nullptr};
+  // Until the box is up or the child has ended, for 30 s at the most.
+  for (int i = 0; i < 300 && !search.box && WaitForSingleObject(pi.hProcess, 100) == WAIT_TIMEOUT; ++i) {
+    EnumWindows(&FindBox, reinterpret_cast<LPARAM>(&search));
+  }
+  wchar_t text[256] = {}, title[64] = {};
+  if (search.box) {
+    GetDlgItemTextW(search.box, 0xFFFF, text, 256);
+    GetWindowTextW(search.box, title, 64);
+    PostMessageW(search.box, WM_COMMAND, IDOK, 0);
+  }
+  CHECK(std::wstring(text) == L"Run-time error '51':\n\nInternal error");
+  CHECK(std::wstring(title) == L"Throwing click");
+  DWORD code = 259;
+  if (WaitForSingleObject(pi.hProcess, 30000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
+  GetExitCodeProcess(pi.hProcess, &code);
+  CHECK(code == 1);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+}
+
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+  if (argc > 1 && std::wstring(argv[1]) == L"--throw-from-click") return ThrowFromClick();
   SetupLibraryText();
   GaugeArithmetic();
-  std::printf("%d checks, %d failed\n", checks, failures);
-  return failures == 0 ? 0 : 1;
+  BackendChecks();
+  UncaughtFailureIsReported();
+  std::printf("%d checks, %d failed\n", checks::made, checks::failed);
+  return checks::failed == 0 ? 0 : 1;
 }
