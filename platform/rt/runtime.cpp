@@ -26,14 +26,6 @@ std::wstring Widen(const char* s) {
   return w;
 }
 
-// "C:\" for "C:", "C:\", "c:\x" ... ; empty when the text names no drive.
-std::wstring DriveRootOf(const std::wstring& s) {
-  if (s.size() >= 2 && s[1] == L':' && std::iswalpha(s[0])) {
-    return std::wstring{static_cast<wchar_t>(std::towupper(s[0])), L':', L'\\'};
-  }
-  return {};
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -48,11 +40,7 @@ Backend& Control::backend() const { return form_.App().GetBackend(); }
 void Control::ResetToDefinition() {
   caption_ = def_.caption ? def_.caption : L"";
   enabled_ = def_.enabled;
-  path_.clear();
-  drive_.clear();
-  dirItems_.clear();
-  driveItems_.clear();
-  listIndex_ = -1;
+  if (def_.kind == Kind::DriveList || def_.kind == Kind::DirList) list_ = std::make_unique<ListState>();
   CurrentX = CurrentY = 0;
 }
 
@@ -104,120 +92,6 @@ void Control::Print(const std::wstring& text) {
   backend().PicturePrint(*this, CurrentX, CurrentY, text);
   CurrentY += TextHeight(text);
   CurrentX = 0;
-}
-
-void Control::FillDriveList() {
-  driveItems_.clear();
-  for (const auto& d : form_.App().Files().Drives()) {
-    std::wstring item{static_cast<wchar_t>(std::towlower(d.letter)), L':'};
-    if (!d.label.empty()) item += L" [" + d.label + L"]";
-    driveItems_.push_back(item);
-  }
-}
-
-void Control::SetDrive(const std::wstring& drive) {
-  if (driveItems_.empty()) FillDriveList();
-  const std::wstring root = DriveRootOf(drive);
-  if (root.empty() && drive.rfind(L"\\\\", 0) == 0) {
-    // A network folder (\\server\share\...) is on no drive: the list shows none, as when it was
-    // loaded in such a folder.
-    listIndex_ = -1;
-    drive_.clear();
-    if (form_.IsLoaded() && native) backend().ControlChanged(*this);
-    return;
-  }
-  if (root.empty()) throw RuntimeError(ErrDeviceUnavailable, L"Device unavailable: " + drive);
-  int found = -1;
-  for (size_t i = 0; i < driveItems_.size(); ++i) {
-    if (std::towupper(driveItems_[i][0]) == static_cast<wint_t>(root[0])) found = static_cast<int>(i);
-  }
-  if (found < 0) throw RuntimeError(ErrDeviceUnavailable, L"Device unavailable: " + root.substr(0, 2));
-  const bool changed = found != listIndex_;
-  listIndex_ = found;
-  drive_ = driveItems_[found];
-  if (form_.IsLoaded() && native) backend().ControlChanged(*this);
-  if (changed) form_.Fire(*this, Event::Change);
-}
-
-void Control::FillDirList() {
-  // The chain of open folders from the root down to the current one, then its sub-folders.
-  std::vector<DirItem> items;
-  const std::wstring& p = path_;
-  std::wstring prefix;
-  size_t pos = 0;
-  int depth = 0;
-  if (p.size() >= 3 && p[1] == L':') {
-    prefix = p.substr(0, 3);
-    pos = 3;
-  } else if (p.rfind(L"\\\\", 0) == 0) {
-    // \\server\share\ is the root of a network path.
-    size_t a = p.find(L'\\', 2);
-    size_t b = a == std::wstring::npos ? std::wstring::npos : p.find(L'\\', a + 1);
-    prefix = b == std::wstring::npos ? p + L"\\" : p.substr(0, b + 1);
-    pos = prefix.size();
-  }
-  items.push_back(DirItem{prefix, prefix, depth++, true});
-  std::wstring cur = prefix;
-  while (pos < p.size()) {
-    size_t next = p.find(L'\\', pos);
-    std::wstring part = p.substr(pos, next == std::wstring::npos ? std::wstring::npos : next - pos);
-    pos = next == std::wstring::npos ? p.size() : next + 1;
-    if (part.empty()) continue;
-    cur += (cur.back() == L'\\' ? L"" : L"\\") + part;
-    items.push_back(DirItem{part, cur, depth++, true});
-  }
-  listIndex_ = static_cast<int>(items.size()) - 1;
-  for (const auto& sub : form_.App().Files().SubFolders(path_)) {
-    items.push_back(DirItem{sub, cur + (cur.back() == L'\\' ? L"" : L"\\") + sub, depth, false});
-  }
-  dirItems_ = std::move(items);
-}
-
-void Control::InitList() {
-  const std::wstring cur = form_.App().Files().CurrentDirectory();
-  if (def_.kind == Kind::DriveList) {
-    FillDriveList();
-    const std::wstring root = DriveRootOf(cur);
-    for (size_t i = 0; i < driveItems_.size(); ++i) {
-      if (!root.empty() && std::towupper(driveItems_[i][0]) == static_cast<wint_t>(root[0])) {
-        listIndex_ = static_cast<int>(i);
-        drive_ = driveItems_[i];
-      }
-    }
-  } else if (def_.kind == Kind::DirList) {
-    path_ = cur;
-    if (path_.size() > 3 && path_.back() == L'\\') path_.pop_back();
-    FillDirList();
-  } else {
-    return;
-  }
-  if (native) backend().ControlChanged(*this);
-}
-
-void Control::SetPath(const std::wstring& folder) {
-  std::wstring p = folder;
-  // A drive given as "c:" or as the drive list reports it ("c: [label]") means the folder the list
-  // is on when it is on that drive already, and that drive's root otherwise.
-  if (p.size() >= 2 && p[1] == L':' && (p.size() == 2 || p[2] != L'\\')) {
-    const std::wstring root = DriveRootOf(p);
-    p = !path_.empty() && DriveRootOf(path_) == root ? path_ : root;
-  }
-  if (p.size() > 3 && p.back() == L'\\') p.pop_back();
-  if (p.size() >= 2 && p[1] == L':') p[0] = static_cast<wchar_t>(std::towupper(p[0]));
-  const std::wstring old = path_;
-  const auto oldItems = dirItems_;
-  const int oldIndex = listIndex_;
-  path_ = p;
-  try {
-    FillDirList();
-  } catch (...) {
-    path_ = old;
-    dirItems_ = oldItems;
-    listIndex_ = oldIndex;
-    throw;
-  }
-  if (form_.IsLoaded() && native) backend().ControlChanged(*this);
-  if (path_ != old) form_.Fire(*this, Event::Change);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "../folder_lists.h"
 #include "definitions.h"
 #include "errors.h"
 
@@ -44,12 +45,7 @@ constexpr int Exclamation = 48;
 }  // namespace mb
 
 // One line of a directory list: the folders of the current path (open), then its sub-folders.
-struct DirItem {
-  std::wstring name;   // shown text: "C:\" for the root, then a folder's own name
-  std::wstring path;   // full path of that folder
-  int depth;           // indentation level
-  bool open;           // part of the current path
-};
+using DirItem = platform::FolderLine;
 
 class Control {
  public:
@@ -87,28 +83,36 @@ class Control {
   void Print(const std::wstring& text);
 
   // Directory lists.
-  const std::wstring& Path() const { return path_; }
+  const std::wstring& Path() const { return List().path; }
   void SetPath(const std::wstring& folder);
-  const std::vector<DirItem>& DirItems() const { return dirItems_; }
+  const std::vector<DirItem>& DirItems() const { return List().dirItems; }
   // Drive lists: the drive as "c: [label]". SetDrive takes a drive or a path on one; a network
   // path (\\server\share) selects no drive.
-  const std::wstring& Drive() const { return drive_; }
+  const std::wstring& Drive() const { return List().drive; }
   void SetDrive(const std::wstring& drive);
-  const std::vector<std::wstring>& DriveItems() const { return driveItems_; }
-  int ListIndex() const { return listIndex_; }
+  const std::vector<std::wstring>& DriveItems() const { return List().driveItems; }
+  int ListIndex() const { return List().index; }
 
   // Backend side: the control's record in its form's NativeForm while the form is loaded.
   NativeControl* native = nullptr;
   void ResetToDefinition();
   void SetContainer(Control* c) { container_ = c; }
-  void FillDriveList();
-  void FillDirList();
   // Lists start on the current drive and directory, without a Change event.
   void InitList();
   void StoreTypedText(const std::wstring& t) { caption_ = t; }
-  void SelectListItem(int index) { listIndex_ = index; }
 
  private:
+  // What a drive or directory list holds; other kinds have none.
+  struct ListState {
+    std::wstring path;   // directory lists
+    std::wstring drive;  // drive lists
+    std::vector<DirItem> dirItems;
+    std::vector<std::wstring> driveItems;
+    int index = -1;  // the current line
+  };
+  ListState& List() const;
+  void FillDriveList();
+  void FillDirList();
   Backend& backend() const;
   Form& form_;
   const ControlDef& def_;
@@ -116,11 +120,7 @@ class Control {
   Control* container_ = nullptr;
   std::wstring caption_;
   bool enabled_ = true;
-  std::wstring path_;
-  std::wstring drive_;
-  std::vector<DirItem> dirItems_;
-  std::vector<std::wstring> driveItems_;
-  int listIndex_ = -1;
+  std::unique_ptr<ListState> list_;
 };
 
 class Form {
