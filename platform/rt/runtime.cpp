@@ -6,6 +6,7 @@
 #include <new>
 
 #include "../files.h"
+#include "../path_rules.h"
 #include "decimal.h"
 #include "units.h"
 
@@ -28,10 +29,9 @@ std::wstring Widen(const char* s) {
 
 // "C:\" for "C:", "C:\", "c:\x" ... ; empty when the text names no drive.
 std::wstring DriveRootOf(const std::wstring& s) {
-  if (s.size() >= 2 && s[1] == L':' && std::iswalpha(s[0])) {
-    return std::wstring{static_cast<wchar_t>(std::towupper(s[0])), L':', L'\\'};
-  }
-  return {};
+  const wchar_t letter = platform::DriveLetterOf(s);
+  if (!letter) return {};
+  return std::wstring{letter, L':', L'\\'};
 }
 
 }  // namespace
