@@ -1,7 +1,6 @@
 // SETUP.EXE: hands the program's windows to the runtime, which loads the start-up form.
 #include <windows.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "forms/forms.h"
@@ -53,9 +52,3 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   forms::Program program(app, constants);
   return app.Run(program.SetupMain);
 }
-
-// The default terminate handler prints a demangled type name; it is never reached here (every
-// exception is caught at an event boundary) and pulls the whole demangler into the program.
-namespace __gnu_cxx {
-void __verbose_terminate_handler() { std::abort(); }
-}  // namespace __gnu_cxx

@@ -1,8 +1,8 @@
 #include "destination.h"
 
+#include "../platform/path_rules.h"
 #include "../platform/rt/decimal.h"
 
-#include <array>
 #include <cwctype>
 #include <vector>
 
@@ -11,27 +11,6 @@ namespace install {
 namespace {
 
 const wchar_t kForbidden[] = L"<>:\"/|?*";
-
-std::wstring Upper(std::wstring s) {
-  for (auto& c : s) c = static_cast<wchar_t>(std::towupper(c));
-  return s;
-}
-
-bool IsReservedName(const std::wstring& component) {
-  // Device names are reserved with any extension, and with trailing spaces before it.
-  std::wstring base = Upper(component.substr(0, component.find(L'.')));
-  while (!base.empty() && base.back() == L' ') base.pop_back();
-  static const std::array<const wchar_t*, 6> fixed{L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
-  for (const wchar_t* n : fixed) {
-    if (base == n) return true;
-  }
-  if (base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0)) {
-    const wchar_t d = base[3];
-    // COM1..COM9 and LPT1..LPT9, also with the superscript digits ¹ ² ³.
-    if ((d >= L'1' && d <= L'9') || d == 0x00B9 || d == 0x00B2 || d == 0x00B3) return true;
-  }
-  return false;
-}
 
 std::wstring Quoted(const std::wstring& s) { return L"\"" + s + L"\""; }
 
@@ -57,7 +36,7 @@ std::wstring DestinationProblem(const std::wstring& folder) {
 
   // Split off the root: "X:\" or "\\server\share\".
   size_t pos = 0;
-  if (folder.size() >= 3 && folder[1] == L':' && folder[2] == L'\\' && folder[0] < 128 && std::iswalpha(folder[0])) {
+  if (platform::StartsWithDriveRoot(folder)) {
     pos = 3;
   } else if (folder.size() > 2 && folder[0] == L'\\' && folder[1] == L'\\') {
     const size_t serverEnd = folder.find(L'\\', 2);
@@ -98,7 +77,7 @@ std::wstring DestinationProblem(const std::wstring& folder) {
     if (part.back() == L'.' || part.back() == L' ') {
       return L"A directory name cannot end with a dot or a space. Please correct " + Quoted(part) + L".";
     }
-    if (IsReservedName(part)) {
+    if (platform::IsReservedDeviceName(part)) {
       return Quoted(part) + L" is a name reserved by Windows and cannot be used as a directory name.";
     }
     pos = end + 1;

@@ -11,8 +11,8 @@ std::vector<DriveInfo> ListDrives(DriveProbe& probe) {
     const DriveType type = probe.Type(letter);
     std::wstring label;
     const bool cheap = type == DriveType::Fixed || type == DriveType::RamDisk;
-    const bool ready = cheap && probe.VolumeLabel(letter, label);
-    drives.push_back(DriveInfo{letter, ready ? label : std::wstring(), ready});
+    if (!cheap || !probe.VolumeLabel(letter, label)) label.clear();
+    drives.push_back(DriveInfo{letter, label});
   }
   return drives;
 }

@@ -12,8 +12,7 @@ namespace platform {
 
 struct DriveInfo {
   wchar_t letter;        // 'A'..'Z'
-  std::wstring label;    // volume label, may be empty
-  bool ready;            // a volume was read (drives that are slow to ask are not asked)
+  std::wstring label;    // volume label; empty when none was read (slow drives are not asked)
 };
 
 class FileSystem {

@@ -2,6 +2,8 @@
 
 #include <cwctype>
 
+#include "path_rules.h"
+
 namespace platform {
 
 std::wstring DriveLine(const DriveInfo& drive) {
@@ -20,7 +22,7 @@ std::wstring Join(const std::wstring& folder, const std::wstring& name) {
 std::vector<FolderLine> FolderLines(const std::wstring& folder, const std::vector<std::wstring>& subFolders) {
   // The root: "X:\" or "\\server\share\".
   std::wstring root;
-  if (folder.size() >= 3 && folder[1] == L':') {
+  if (StartsWithDriveRoot(folder)) {
     root = folder.substr(0, 3);
   } else if (folder.rfind(L"\\\\", 0) == 0) {
     const size_t server = folder.find(L'\\', 2);

@@ -3,6 +3,7 @@
 
 #include "../files.h"
 #include "../folder_lists.h"
+#include "../path_rules.h"
 #include "runtime.h"
 
 namespace rt {
@@ -11,10 +12,9 @@ namespace {
 
 // "C:\" for "C:", "C:\", "c:\x" ... ; empty when the text names no drive.
 std::wstring DriveRootOf(const std::wstring& s) {
-  if (s.size() >= 2 && s[1] == L':' && std::iswalpha(s[0])) {
-    return std::wstring{static_cast<wchar_t>(std::towupper(s[0])), L':', L'\\'};
-  }
-  return {};
+  const wchar_t letter = platform::DriveLetterOf(s);
+  if (!letter) return {};
+  return std::wstring{letter, L':', L'\\'};
 }
 
 }  // namespace
@@ -89,12 +89,12 @@ void Control::SetPath(const std::wstring& folder) {
   std::wstring p = folder;
   // A drive given as "c:" or as the drive list reports it ("c: [label]") means the folder the list
   // is on when it is on that drive already, and that drive's root otherwise.
-  if (p.size() >= 2 && p[1] == L':' && (p.size() == 2 || p[2] != L'\\')) {
+  if (platform::DriveLetterOf(p) && !platform::StartsWithDriveRoot(p)) {
     const std::wstring root = DriveRootOf(p);
     p = !list.path.empty() && DriveRootOf(list.path) == root ? list.path : root;
   }
   if (p.size() > 3 && p.back() == L'\\') p.pop_back();
-  if (p.size() >= 2 && p[1] == L':') p[0] = static_cast<wchar_t>(std::towupper(p[0]));
+  if (const wchar_t letter = platform::DriveLetterOf(p)) p[0] = letter;
   const std::wstring old = list.path;
   const auto oldItems = list.dirItems;
   const int oldIndex = list.index;

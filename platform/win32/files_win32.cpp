@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "../drives.h"
+#include "../path_rules.h"
 #include "../rt/decimal.h"
 #include "../rt/errors.h"
 #include "handles.h"
@@ -53,7 +54,7 @@ int ErrorNumberFor(DWORD code) {
 
 // "X:" alone means the root of that drive here: the process has one current directory.
 std::wstring AsFolder(const std::wstring& folder) {
-  if (folder.size() == 2 && folder[1] == L':') return folder + L"\\";
+  if (folder.size() == 2 && platform::DriveLetterOf(folder)) return folder + L"\\";
   return folder;
 }
 

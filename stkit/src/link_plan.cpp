@@ -1,5 +1,7 @@
 #include "link_plan.h"
 
+#include "platform/path_rules.h"
+
 namespace stkit {
 
 namespace {
@@ -16,31 +18,6 @@ bool isForbiddenChar(wchar_t c) {
     }
 }
 
-wchar_t upper(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
-
-bool equalsNoCase(const std::wstring& s, const wchar_t* word) {
-    std::size_t i = 0;
-    for (; word[i] != 0; ++i) {
-        if (i >= s.size() || upper(s[i]) != word[i]) return false;
-    }
-    return i == s.size();
-}
-
-// CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9 name devices whatever extension follows them.
-bool isReservedDeviceName(const std::wstring& s) {
-    std::wstring base = s.substr(0, s.find(L'.'));
-    while (!base.empty() && base.back() == L' ') base.pop_back();
-    if (equalsNoCase(base, L"CON") || equalsNoCase(base, L"PRN") || equalsNoCase(base, L"AUX") ||
-        equalsNoCase(base, L"NUL")) {
-        return true;
-    }
-    if (base.size() == 4 && base[3] >= L'1' && base[3] <= L'9') {
-        std::wstring stem = base.substr(0, 3);
-        return equalsNoCase(stem, L"COM") || equalsNoCase(stem, L"LPT");
-    }
-    return false;
-}
-
 }  // namespace
 
 bool isValidComponent(const std::wstring& s) {
@@ -49,7 +26,7 @@ bool isValidComponent(const std::wstring& s) {
         if (isForbiddenChar(c)) return false;
     }
     if (s.back() == L'.' || s.back() == L' ') return false;
-    return !isReservedDeviceName(s);
+    return !platform::IsReservedDeviceName(s);
 }
 
 bool isValidLinkName(const std::wstring& name) {
@@ -75,7 +52,7 @@ bool splitGroup(const std::wstring& folder, std::vector<std::wstring>& levels) {
 std::wstring workingDirectoryOf(const std::wstring& target) {
     std::size_t slash = target.rfind(L'\\');
     if (slash == std::wstring::npos) return std::wstring();
-    if (slash == 2 && target[1] == L':') return target.substr(0, 3);
+    if (slash == 2 && platform::StartsWithDriveRoot(target)) return target.substr(0, 3);
     return target.substr(0, slash);
 }
 

@@ -20,6 +20,7 @@
 
 #include <string>
 
+#include "com_owners.h"
 #include "from_ansi.h"
 #include "link_plan.h"
 
@@ -33,40 +34,10 @@ extern "C" __declspec(dllimport) int StkHelper(void);
 
 namespace {
 
-// Owns one reference to a COM interface.
-template <class T>
-class ComRef {
-public:
-    ComRef() = default;
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-    ~ComRef() {
-        if (p_) p_->Release();
-    }
-    T** put() { return &p_; }
-    T* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-
-private:
-    T* p_ = nullptr;
-};
-
-// Enters a single-threaded apartment for the duration of one call. If the thread is already in an
-// apartment of another kind, the call still runs in it, but only a successful initialisation is undone.
-class ComApartment {
-public:
-    ComApartment() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-    ~ComApartment() {
-        if (SUCCEEDED(hr_)) CoUninitialize();
-    }
-
-private:
-    HRESULT hr_;
-};
-
 #ifndef STKIT_ALWAYS_FAIL
+using stkit::ComApartment;
+using stkit::ComRef;
+
 class ShellLinkWriter final : public stkit::LinkWriter {
 public:
     bool programsFolder(std::wstring& path) override {

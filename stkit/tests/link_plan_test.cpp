@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "link_plan.h"
+#include "tests/unit/device_names.h"
 
 namespace {
 
@@ -201,6 +202,21 @@ TEST(LinkFailure, BadNamesAreRejected) {
     for (const std::wstring& name : names) {
         SCOPED_TRACE(testing::Message() << "name #" << (&name - names));
         expectRejected(request(L"", name));
+    }
+}
+
+// The same device names as the destination rules refuse, as a shortcut name and as a group level.
+TEST(LinkFailure, ReservedDeviceNamesAreRejectedAndLookAlikesAccepted) {
+    std::vector<std::wstring> levels;
+    for (const wchar_t* name : device_names::kReserved) {
+        SCOPED_TRACE(testing::Message() << "reserved #" << (&name - device_names::kReserved));
+        EXPECT_FALSE(stkit::isValidLinkName(name));
+        EXPECT_FALSE(stkit::splitGroup(L"Quorvant\\" + std::wstring(name), levels));
+    }
+    for (const wchar_t* name : device_names::kOrdinary) {
+        SCOPED_TRACE(testing::Message() << "ordinary #" << (&name - device_names::kOrdinary));
+        EXPECT_TRUE(stkit::isValidLinkName(name));
+        EXPECT_TRUE(stkit::splitGroup(L"Quorvant\\" + std::wstring(name), levels));
     }
 }
 

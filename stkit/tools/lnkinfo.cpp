@@ -15,37 +15,12 @@
 #include <cstdio>
 #include <string>
 
+#include "../src/com_owners.h"
+
 namespace {
 
-template <class T>
-class ComRef {
-public:
-    ComRef() = default;
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-    ~ComRef() {
-        if (p_) p_->Release();
-    }
-    T** put() { return &p_; }
-    T* operator->() const { return p_; }
-
-private:
-    T* p_ = nullptr;
-};
-
-class ComApartment {
-public:
-    ComApartment() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-    ~ComApartment() {
-        if (SUCCEEDED(hr_)) CoUninitialize();
-    }
-    bool ok() const { return SUCCEEDED(hr_); }
-
-private:
-    HRESULT hr_;
-};
+using stkit::ComApartment;
+using stkit::ComRef;
 
 void put(const std::string& s) {
     std::fwrite(s.data(), 1, s.size(), stdout);

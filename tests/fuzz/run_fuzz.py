@@ -21,8 +21,10 @@ def main(argv):
     os.makedirs(os.path.join(work, "corpus"), exist_ok=True)
     exe = os.path.join(work, "destination_fuzz")
     sources = [os.path.join(source, "install", "destination.cpp"),
+               os.path.join(source, "platform", "path_rules.cpp"),
                os.path.join(source, "tests", "fuzz", "destination_fuzz.cpp")]
-    headers = [os.path.join(source, "install", "destination.h")]
+    headers = [os.path.join(source, "install", "destination.h"),
+               os.path.join(source, "platform", "path_rules.h")]
     if not os.path.exists(exe) or any(os.path.getmtime(s) > os.path.getmtime(exe) for s in sources + headers):
         subprocess.run([cxx, "-std=c++17", "-g", "-O1", "-fsanitize=fuzzer,address,undefined",
                         "-fno-sanitize-recover=all", "-I", source] + sources + ["-o", exe],

@@ -46,8 +46,13 @@ std::wstring FakeFileSystem::Parent(const std::wstring& full) const {
 }
 
 void FakeFileSystem::SetDrive(wchar_t letter, const std::wstring& label, bool ready) {
-  drives_[letter] = platform::DriveInfo{letter, label, ready};
-  if (ready) folders_.insert(Key(std::wstring{letter, L':', L'\\'}));
+  drives_[letter] = platform::DriveInfo{letter, label};
+  if (ready) {
+    notReady_.erase(letter);
+    folders_.insert(Key(std::wstring{letter, L':', L'\\'}));
+  } else {
+    notReady_.insert(letter);
+  }
 }
 
 void FakeFileSystem::AddFolder(const std::wstring& path) {
@@ -133,7 +138,7 @@ std::vector<platform::DriveInfo> FakeFileSystem::Drives() {
 std::vector<std::wstring> FakeFileSystem::SubFolders(const std::wstring& folder) {
   const std::wstring full = Full(folder);
   const wchar_t letter = static_cast<wchar_t>(std::towupper(full[0]));
-  if (drives_.count(letter) && !drives_[letter].ready) {
+  if (notReady_.count(letter)) {
     throw rt::RuntimeError(rt::ErrDeviceUnavailable, L"Device unavailable");
   }
   if (!folders_.count(Key(full))) throw rt::RuntimeError(rt::ErrPathNotFound, L"Path not found: " + folder);

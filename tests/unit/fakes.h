@@ -54,6 +54,7 @@ class FakeFileSystem : public platform::FileSystem {
   std::map<std::wstring, std::wstring> names_;      // key -> display name
   std::map<std::wstring, uint64_t> files_;          // key -> size
   std::map<wchar_t, platform::DriveInfo> drives_;
+  std::set<wchar_t> notReady_;  // drives whose folders cannot be listed
   std::set<std::wstring> readOnly_;  // keys of files that refuse to be overwritten
 };
 

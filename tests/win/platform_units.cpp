@@ -1,19 +1,23 @@
 // Checks of the code that only runs on Windows (or Wine), made by the build under test: the
 // setup library's text in given ANSI code pages, the gauge arithmetic as this build's floating
-// point computes it, and the Win32 backend with real windows. Prints one line per failed check
-// and a closing count; exits 1 on any failure.
+// point computes it, the C++ library's failures as SETUP.EXE's hooks report them, and the Win32
+// backend with real windows. Prints one line per failed check and a closing count; exits 1 on
+// any failure.
 //
 //   platform_units.exe
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "checks.h"
 #include "from_ansi.h"
 #include "install/Constants.h"
+#include "platform/rt/errors.h"
 #include "platform/win32/setupkit_win32.h"
 
 void BackendChecks();
@@ -157,12 +161,47 @@ void UncaughtFailureIsReported() {
   CloseHandle(pi.hProcess);
 }
 
+// --- the library's failures (platform/win32/library_errors.cpp)
+
+// The run-time error a failing call throws: its description, or "-" for any other exception.
+template <class F>
+std::wstring RuntimeErrorOf(F call) {
+  try {
+    call();
+  } catch (const rt::RuntimeError& e) {
+    return e.Number() == rt::ErrInternal ? e.Description() : L"-";
+  } catch (...) {
+    return L"-";
+  }
+  return L"";
+}
+
+bool IsInternalError(const std::wstring& description) { return description.rfind(L"Internal error: ", 0) == 0; }
+
+void LibraryFailures() {
+  // Each becomes the runtime's error, which the event boundary reports in its box, not a crash.
+  const std::wstring text = L"abc";
+  std::vector<int> numbers;
+  CHECK(IsInternalError(RuntimeErrorOf([&] { (void)text.at(7); })));
+  CHECK(IsInternalError(RuntimeErrorOf([&] { (void)text.substr(9); })));
+  CHECK(IsInternalError(RuntimeErrorOf([&] { numbers.reserve(numbers.max_size() + 1); })));
+  bool badAlloc = false;
+  volatile size_t tooMuch = static_cast<size_t>(PTRDIFF_MAX) + 1;
+  try {
+    (void)std::allocator<char>().allocate(tooMuch);
+  } catch (const std::bad_alloc&) {
+    badAlloc = true;
+  }
+  CHECK(badAlloc);  // memory exhaustion stays std::bad_alloc
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc > 1 && std::wstring(argv[1]) == L"--throw-from-click") return ThrowFromClick();
   SetupLibraryText();
   GaugeArithmetic();
+  LibraryFailures();
   BackendChecks();
   UncaughtFailureIsReported();
   std::printf("%d checks, %d failed\n", checks::made, checks::failed);
