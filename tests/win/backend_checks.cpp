@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <map>
-#include <stdexcept>
 #include <string>
 
 #include "checks.h"
@@ -133,14 +132,15 @@ void HalfMadeFormIsTakenDown(rt::Application& app) {
 // held answers WindowFromDC with its window).
 int failingPaints = 0;
 HDC paintDc = nullptr;
+struct PaintFailed {};
 LRESULT CALLBACK FailingPaintProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg != WM_PAINT) return DefWindowProcW(hwnd, msg, wp, lp);
   ++failingPaints;
   try {
     win32::PaintDc dc(hwnd);
     paintDc = dc.get();
-    throw std::runtime_error("painting failed");
-  } catch (const std::exception&) {
+    throw PaintFailed{};
+  } catch (const PaintFailed&) {
   }
   return 0;
 }
