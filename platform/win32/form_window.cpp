@@ -1,6 +1,5 @@
 #include "form_window.h"
 
-#include <algorithm>
 #include <tuple>
 
 #include "boundary.h"
@@ -89,14 +88,17 @@ void FormWindow::SetIcon() {
 void FormWindow::CreateControls() {
   auto& all = form_.Controls();
   controls_.resize(all.size());
+  // A handful of controls: an insertion sort keeps equal keys in table order.
+  auto key = [](const rt::Control* c) {
+    const int tab = c->Def().tabIndex < 0 ? 1 << 29 : c->Def().tabIndex;
+    return c->GetKind() == rt::Kind::Frame ? tab : tab + (1 << 29);
+  };
   std::vector<rt::Control*> order;
-  for (auto& c : all) order.push_back(c.get());
-  std::stable_sort(order.begin(), order.end(), [](rt::Control* a, rt::Control* b) {
-    const bool fa = a->GetKind() == rt::Kind::Frame, fb = b->GetKind() == rt::Kind::Frame;
-    if (fa != fb) return fa;
-    auto key = [](rt::Control* c) { return c->Def().tabIndex < 0 ? 1 << 30 : c->Def().tabIndex; };
-    return key(a) < key(b);
-  });
+  for (auto& c : all) {
+    auto at = order.end();
+    while (at != order.begin() && key(*(at - 1)) > key(c.get())) --at;
+    order.insert(at, c.get());
+  }
   for (rt::Control* c : order) {
     auto& record = controls_[static_cast<size_t>(c->Index())];
     record = MakeControlWindow(*this, *c);
