@@ -23,13 +23,6 @@ STEP_TIMEOUT = 30       # longest wait for the next window to appear (the copy r
 TOTAL_TIMEOUT = 600
 
 
-def map_disk(prefix, disk):
-    link = os.path.join(prefix, "dosdevices", "d:")
-    if os.path.lexists(link):
-        os.unlink(link)
-    os.symlink(os.path.abspath(disk), link)
-
-
 class Walker:
     def __init__(self, env, uia_exe, shots):
         self.env = env
@@ -102,7 +95,7 @@ def main():
         display = os.environ["DISPLAY"]
         if we.make_template(prefix, display):
             print("demo: made the Wine prefix %s" % prefix)
-        map_disk(prefix, a.disk)
+        we.map_drive(prefix, "d", a.disk)
         env = we.wine_env(prefix, display)
         print("demo: starting D:\\SETUP.EXE in a Wine desktop window on %s" % display, flush=True)
         code = subprocess.run(["wine", "D:\\SETUP.EXE"], env=env, cwd=prefix,
@@ -117,7 +110,7 @@ def main():
     with we.Display() as display:
         if we.make_template(prefix, display.name):
             print("demo: made the Wine prefix %s" % prefix)
-        map_disk(prefix, a.disk)
+        we.map_drive(prefix, "d", a.disk)
         env = we.wine_env(prefix, display.name)
         we.start_wineserver(env)
         log = open(os.path.join(a.shots, "wine.log"), "wb")
