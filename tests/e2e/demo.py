@@ -21,6 +21,7 @@ import wineenv as we  # noqa: E402
 
 STEP_TIMEOUT = 30       # longest wait for the next window to appear (the copy run is in it)
 TOTAL_TIMEOUT = 600
+PERSON_TIMEOUT = 3600   # a person at the display: the installer is ended after an hour
 
 
 class Walker:
@@ -98,8 +99,14 @@ def main():
         we.map_drive(prefix, "d", a.disk)
         env = we.wine_env(prefix, display)
         print("demo: starting D:\\SETUP.EXE in a Wine desktop window on %s" % display, flush=True)
-        code = subprocess.run(["wine", "D:\\SETUP.EXE"], env=env, cwd=prefix,
-                                 stdin=subprocess.DEVNULL).returncode
+        proc = subprocess.Popen(["wine", "D:\\SETUP.EXE"], env=env, cwd=prefix, stdin=subprocess.DEVNULL)
+        try:
+            code = proc.wait(timeout=PERSON_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait(timeout=30)
+            print("demo: SETUP.EXE still ran after %d s; ended it" % PERSON_TIMEOUT)
+            return 1
         print("demo: SETUP.EXE ended with exit code %d" % code)
         return 0
 

@@ -142,7 +142,7 @@ def wait_for(condition, timeout, interval=0.1, what="condition"):
             return value
         if time.monotonic() >= deadline:
             raise TimeoutError("timed out after %.1f s waiting for %s" % (timeout, what))
-        time.sleep(interval)
+        time.sleep(interval)  # the step between two looks of this bounded wait
 
 
 def twips_to_px(twips, dpi):
