@@ -339,19 +339,30 @@ class Session:
             self.p.wait_focus(DESTINATION)
             self.p.mouse_click(DESTINATION, "Next >")
 
+    def message(self, timeout=STEP_TIMEOUT):
+        """The facts of the next message box (see Prefix.message_box); fails when SETUP.EXE
+        ends without one."""
+        box = self.next_message(timeout)
+        if box == "ended":
+            raise we.E2EError("SETUP.EXE ended (exit %s) without a message box; log:\n%s"
+                              % (self.proc.returncode, self.proc.log()))
+        return self.p.message_box(box["hwnd"])
+
+    def answer(self, facts):
+        """Enter on a message box once it has the focus; returns once it has gone."""
+        hwnd = facts["window"]["hwnd"]
+        self.p.wait_focus(hwnd)
+        self.p.key("Return")
+        self.p.wait_window_gone(hwnd, timeout=STEP_TIMEOUT)
+
     def refusal(self):
         """Next > on the destination page for a folder it refuses: returns the message box's
-        facts and the titles on screen with it, then answers it with Enter and waits until
-        the page is in front again."""
+        facts and the titles on screen with it, then answers it and waits until the page is
+        in front again."""
         self.p.click(DESTINATION, "Next >")
-        box = self.next_message(STEP_TIMEOUT)
-        if box == "ended":
-            raise we.E2EError("SETUP.EXE ended instead of refusing; log:\n" + self.proc.log())
-        facts = self.p.message_box(box["hwnd"])
+        facts = self.message()
         titles = self.p.titles()
-        self.p.wait_focus(box["hwnd"])
-        self.p.key("Return")
-        self.p.wait_window_gone(box["hwnd"], timeout=STEP_TIMEOUT)
+        self.answer(facts)
         self.p.wait_focus(DESTINATION)
         return facts, titles
 
@@ -536,6 +547,14 @@ class RigCase(unittest.TestCase):
         self.assertEqual(info["arguments"], "")
         return info
 
+    def assert_nothing_written(self, run, *folders):
+        """The run wrote nothing on drive C:, in the installer folder or in `folders`."""
+        self.assertEqual(run.drive_c_changes(), [], "files written to drive C:")
+        self.assertEqual(run.disk_changes(), [], "files written to the installer folder")
+        for folder in folders:
+            if os.path.isdir(folder):
+                self.assertEqual(os.listdir(folder), [], "files written to " + folder)
+
     def assert_failed(self, run):
         """The run ended in the failure message, with exit code 0 and no link made."""
         self.assertEqual(run.message_keys(), [FAILED])
@@ -602,9 +621,7 @@ def capture_wizard(prefix):
         w.wait_welcome()
         shots["welcome"] = painted_shot(prefix, WELCOME, "welcome", also=backdrop_painted(prefix))
         snaps["welcome"] = prefix.uia("snapshot")
-        prefix.key("Return")
-        prefix.wait_window(DESTINATION, timeout=STEP_TIMEOUT, proc=w.proc)
-        prefix.wait_focus(DESTINATION, "Button", "Next >")
+        w.to_destination()
         shots["destination"] = painted_shot(prefix, DESTINATION, "destination")
         snaps["destination"] = prefix.uia("snapshot")
         w.open_chooser("keys")

@@ -38,13 +38,6 @@ class Journeys(rig.RigCase):
         self.assertEqual(w.proc.wait(rig.STEP_TIMEOUT), 0)
         self.assertEqual(w.drive_c_changes(), [], "written to drive C:")
 
-    def next_page(self):
-        """Enter on the welcome page, where Next > has the focus."""
-        self.p.wait_focus(rig.WELCOME, "Button", "Next >")
-        self.p.key("Return")
-        self.p.wait_window(rig.DESTINATION, timeout=rig.STEP_TIMEOUT)
-        self.p.wait_focus(rig.DESTINATION, "Button", "Next >")
-
     # -- leaving without installing
 
     def test_cancel_by_keyboard_on_each_page_ends_at_once(self):
@@ -55,7 +48,7 @@ class Journeys(rig.RigCase):
         self.assert_ended_without_a_trace(w)
 
         w = self.walk()
-        self.next_page()
+        w.to_destination()
         self.p.key("Tab")
         self.p.wait_focus(rig.DESTINATION, "Button", "Cancel")
         self.p.key("space")
@@ -63,12 +56,12 @@ class Journeys(rig.RigCase):
 
     def test_close_boxes_step_back_until_the_backdrop_ends_the_program(self):
         w = self.walk()
-        self.next_page()
+        w.to_destination()
         # The destination page's close box is "< Back": the welcome page is active again.
         self.p.close_window(rig.DESTINATION)
         self.p.wait_titles([rig.WELCOME, rig.BACKDROP])
         self.p.wait_focus(rig.WELCOME, "Button", "Next >")
-        self.next_page()
+        w.to_destination()
 
         # The chooser's close box (and before it, its Cancel) returns to the page unchanged.
         w.open_chooser("keys")
@@ -103,13 +96,13 @@ class Journeys(rig.RigCase):
     def test_back_and_next_several_times_then_install(self):
         w = self.walk()
         for _ in range(3):
-            self.next_page()
+            w.to_destination()
             self.assertEqual(w.destination_label(), rig.DEFAULT_DEST)
             self.p.key("Tab", "Tab")
             self.p.wait_focus(rig.DESTINATION, "Button", "< Back")
             self.p.key("space")
             self.p.wait_titles([rig.WELCOME, rig.BACKDROP])
-        self.next_page()
+        w.to_destination()
         self.p.key("Return")
         w.finish()
         self.assert_installed(w, rig.DEFAULT_DEST)
@@ -139,7 +132,7 @@ class Journeys(rig.RigCase):
     def install_picked(self):
         """A whole run into PICKED, chosen with the lists; checks what it leaves."""
         w = self.walk()
-        self.next_page()
+        w.to_destination()
         self.choose_picked_by_lists(w)
         self.p.wait_focus(rig.DESTINATION, "Button", "Next >")
         self.p.key("Return")
