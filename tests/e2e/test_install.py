@@ -115,18 +115,6 @@ class DefaultInstallation(rig.RigCase):
         self.assertAlmostEqual(centre, (left + right) / 2.0, delta=4)
 
 
-class Reinstallation(rig.RigCase):
-    def test_a_second_run_overwrites_what_the_first_installed(self):
-        first = rig.install(self.p)
-        self.assertEqual(first.message_keys(), [rig.SUCCESS])
-        dest = rig.unix_path(self.p, rig.DEFAULT_DEST)
-        for row in (rig.MANIFEST[0], rig.MANIFEST[7], rig.MANIFEST[19]):
-            with open(rig.row_path(dest, row), "wb") as f:
-                f.write(b"changed by the user")
-        second = rig.install(self.p)
-        self.assert_installed(second, rig.DEFAULT_DEST)
-
-
 class InputDuringTheCopy(rig.RigCase):
     """Keys and clicks while the copy window is up, as an impatient user gives them, neither
     end the run nor answer the final message in the user's place."""

@@ -206,6 +206,7 @@ class KeyboardAndReader(rig.RigCase):
 
         w.finish()
         self.assert_installed(w, TYPED)
+        self.assert_link(self.p, TYPED)
         copying = w.messages[0].window(rig.COPYING)
         self.assertIsNotNone(copying, "no copy window at the final message")
         controls = copying["controls"]
