@@ -906,17 +906,22 @@ class Prefix:
 
     # -- the user's keyboard and mouse
 
+    def xdotool(self, *args):
+        """One xdotool command on the prefix's display: its steps (key, type, mousemove,
+        click, ...) follow one another at once."""
+        _run(["xdotool"] + [str(a) for a in args], self.env, 60)
+
     def key(self, *keys):
         """Presses keys (xdotool names: Return, Escape, Tab) into the focused window."""
-        _run(["xdotool", "key"] + list(keys), self.env, 30)
+        self.xdotool("key", *keys)
 
     def type_text(self, text):
         """Types text into the focused window with real key events."""
-        _run(["xdotool", "type", "--delay", "10", text], self.env, 60)
+        self.xdotool("type", "--delay", "10", text)
 
     def click_at(self, x, y):
         """A real left click at a screen point."""
-        _run(["xdotool", "mousemove", str(x), str(y), "click", "1"], self.env, 30)
+        self.xdotool("mousemove", x, y, "click", "1")
 
     def mouse_click(self, window, button_text):
         """A real left click in the middle of a visible button of a window."""
@@ -929,9 +934,8 @@ class Prefix:
 
     def drag(self, x, y, dx, dy):
         """Presses the left button at (x, y), moves by (dx, dy) in two steps and lets go."""
-        _run(["xdotool", "mousemove", str(x), str(y), "mousedown", "1",
-              "mousemove", str(x + dx // 2), str(y + dy // 2), "mousemove", str(x + dx), str(y + dy),
-              "mouseup", "1"], self.env, 30)
+        self.xdotool("mousemove", x, y, "mousedown", "1", "mousemove", x + dx // 2, y + dy // 2,
+                     "mousemove", x + dx, y + dy, "mouseup", "1")
 
     # -- the screen
 
