@@ -153,12 +153,8 @@ def rel_rect(rect, origin):
     return (rect[0] - origin[0], rect[1] - origin[1], rect[2] - rect[0], rect[3] - rect[1])
 
 
-def px_box(twips_box, dpi):
-    """A box in twips as pixels at a screen resolution."""
-    return tuple(we.twips_to_px(v, dpi) for v in twips_box)
-
-
 def near(got, want, tolerance=1):
+    """Two boxes (or points) alike to within `tolerance` pixels in every number."""
     return all(abs(g - e) <= tolerance for g, e in zip(got, want))
 
 

@@ -117,7 +117,7 @@ class Layout:
 
     def assert_box(self, got, twips, what):
         want = self.pxbox(twips)
-        self.assertTrue(all(abs(g - e) <= 1 for g, e in zip(got, want)),
+        self.assertTrue(near(got, want),
                         "%s at %r px, defined %r twips = %r px" % (what, got, twips, want))
 
     def frame_of(self, w, text):
@@ -134,7 +134,7 @@ class Layout:
             font = entry[2] if len(entry) > 2 else DEFAULT_FONT
             origin = self.frame_of(w, frame)["rect"][:2] if frame else w["client"][:2]
             want = self.pxbox(box)
-            found = [c for c in statics if all(abs(g - e) <= 1 for g, e in zip(rel(c["rect"], origin), want))]
+            found = [c for c in statics if near(rel(c["rect"], origin), want)]
             self.assertTrue(found, "%s: no label at %r twips (%r px); labels at %r" % (
                 name, box, want, [rel(c["rect"], origin) for c in statics]))
             out.append((found[0]["rect"], font, found[0]))
@@ -261,7 +261,7 @@ class Layout:
                             if c["parent"] == f["hwnd"] and c["class"] == cls
                             and (text is None or c["text"] == text)]
                     want = self.pxbox(box)
-                    self.assertTrue(any(all(abs(g - e) <= 1 for g, e in zip(k, want)) for k in kids),
+                    self.assertTrue(any(near(k, want) for k in kids),
                                     "%s %r in the frame at %r px; defined %r px" % (cls, text, kids, want))
 
     def test_label_boxes_and_their_text_fits_in_its_font(self):
@@ -280,7 +280,7 @@ class Layout:
         statics = [c for c in b["controls"] if c["class"] == "Static"]
         for box in BACKDROP_LABELS:
             want = self.pxbox(box)
-            found = [c for c in statics if all(abs(g - e) <= 1 for g, e in zip(rel(c["rect"], b["client"][:2]), want))]
+            found = [c for c in statics if near(rel(c["rect"], b["client"][:2]), want)]
             self.assertTrue(found, "no backdrop label at %r px" % (want,))
             face, points, bold, italic = TITLE_FONT
             r = self.p.uia("textheight", face, str(points), "1", "0", str(want[2]), found[0]["text"])
