@@ -35,7 +35,12 @@ class DefaultShortcut(rig.RigCase):
                                    stderr=subprocess.DEVNULL, start_new_session=True)
         self.addCleanup(starter.wait, 30)
         w = self.p.wait_window(rig.PRODUCT, timeout=30)
-        self.assertNotIn(w["title"], (rig.BACKDROP, rig.WELCOME))
+        self.assertEqual(w["class"], "QuorvantMain")
+        # The program found its DATA folder beside itself, in the destination.
+        status = "11 files in " + rig.DEFAULT_DEST + "\\DATA"
+        we.wait_for(lambda: any(c["class"] == "Static" and c["text"].startswith(status)
+                                for c in self.p.controls(w["hwnd"])), 10,
+                    what="the program's status line to read %r" % status)
         self.p.close_window(rig.PRODUCT)
         self.p.wait_window_gone(rig.PRODUCT, timeout=30)
 
