@@ -701,7 +701,6 @@ class Prefix:
         os.makedirs(folder)
         return self.map_drive(letter, folder, copy=False)
 
-
     def reset(self, name=None):
         """Puts the prefix back as it was made, for the next case: ends the programs started in
         it, removes whatever was added on drive C:, makes the installer folder a copy of the
