@@ -21,13 +21,7 @@ import wineenv as we  # noqa: E402
 
 STEP_TIMEOUT = 30       # longest wait for the next window to appear (the copy run is in it)
 TOTAL_TIMEOUT = 600
-
-
-def map_disk(prefix, disk):
-    link = os.path.join(prefix, "dosdevices", "d:")
-    if os.path.lexists(link):
-        os.unlink(link)
-    os.symlink(os.path.abspath(disk), link)
+PERSON_TIMEOUT = 3600   # a person at the display: the installer is ended after an hour
 
 
 class Walker:
@@ -102,11 +96,17 @@ def main():
         display = os.environ["DISPLAY"]
         if we.make_template(prefix, display):
             print("demo: made the Wine prefix %s" % prefix)
-        map_disk(prefix, a.disk)
+        we.map_drive(prefix, "d", a.disk)
         env = we.wine_env(prefix, display)
         print("demo: starting D:\\SETUP.EXE in a Wine desktop window on %s" % display, flush=True)
-        code = subprocess.run(["wine", "D:\\SETUP.EXE"], env=env, cwd=prefix,
-                                 stdin=subprocess.DEVNULL).returncode
+        proc = subprocess.Popen(["wine", "D:\\SETUP.EXE"], env=env, cwd=prefix, stdin=subprocess.DEVNULL)
+        try:
+            code = proc.wait(timeout=PERSON_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait(timeout=30)
+            print("demo: SETUP.EXE still ran after %d s; ended it" % PERSON_TIMEOUT)
+            return 1
         print("demo: SETUP.EXE ended with exit code %d" % code)
         return 0
 
@@ -117,7 +117,7 @@ def main():
     with we.Display() as display:
         if we.make_template(prefix, display.name):
             print("demo: made the Wine prefix %s" % prefix)
-        map_disk(prefix, a.disk)
+        we.map_drive(prefix, "d", a.disk)
         env = we.wine_env(prefix, display.name)
         we.start_wineserver(env)
         log = open(os.path.join(a.shots, "wine.log"), "wb")

@@ -1,11 +1,16 @@
-"""Walks SETUP.EXE through a whole installation under Wine, for the installation and
-shortcut tests (Python standard library only).
+"""Drives SETUP.EXE under Wine as a user does, for the end-to-end tests (Python standard
+library only), on top of wineenv.py. Each helper is written here once.
 
   MANIFEST       the twenty rows: source name, destination name, whether it goes to DATA
-  InstallRun     one SETUP.EXE run in a Prefix: welcome page, destination page (kept,
-                 typed through Browse, or set there), then every message box up to the
-                 end of the process, each recorded with a snapshot of the screen
-  lnk helpers    read a shell link through tools/lnkinfo.exe
+  Session        one SETUP.EXE run in a Prefix: the welcome page, the destination page and
+                 its folder chooser (by keys, clicks or the mouse), the copy run, and every
+                 message box up to the end of the process, each kept with the screen
+  RigCase        a TestCase with the module's shared prefix, reset for each case, and the
+                 checks of what an installation leaves: the copied rows, the link, and the
+                 one rule that nothing is written outside the destination and the link
+  geometry       twips boxes to screen boxes, dark pixels, windows of a snapshot
+  slow disk      an installer folder whose copy run lasts long enough to be seen
+  capture_wizard every window of one run with its snapshot and a painted screenshot
 
 The folders beside the installer folder (SETUP_E2E_DISK) hold tools/ and
 stkit-variants/; their paths are derived from it.
@@ -15,7 +20,9 @@ import json
 import os
 import shutil
 import subprocess
+import sys
 import time
+import unittest
 
 import wineenv as we
 
@@ -25,8 +32,11 @@ DESTINATION = "Choose Destination Location"
 CHOOSER = "Choose Directory"
 COPYING = "Copying Files ..."
 BACKDROP = "Setup Wizard"
+FRAME = "Destination Directory"
 DEFAULT_DEST = "C:\\Program Files\\Quorvant '99"
 LINK_NAME = PRODUCT + ".lnk"
+TEAL = (0, 128, 128)
+DARK_RED = (128, 0, 0)
 
 SUCCESS = ("Setup", "Quorvant '99 Installation Complete!", "exclamation")
 FAILED = ("Setup", "Setup Failed Due To An Error!", "exclamation")
@@ -57,10 +67,13 @@ MANIFEST = [
     ("GRID32.OC_", "GRID32.OCX", False),
     ("TABCTL32.OC_", "TABCTL32.OCX", False),
 ]
+ALL_ROWS = range(1, len(MANIFEST) + 1)
 
 STEP_TIMEOUT = 30     # any one window to come or go
 RUN_TIMEOUT = 90      # the copy run up to its first message box
 
+
+# --------------------------------------------------------------------------- paths
 
 def disk_dir():
     return we.env_path("SETUP_E2E_DISK")
@@ -75,8 +88,13 @@ def tool(name):
 
 
 def stkit_variant(name):
-    """STKIT432.DLL of a misbehaving test build: fail, nonzero or noentry."""
+    """STKIT432.DLL of a misbehaving test build: fail, nonzero, noentry or helper."""
     return os.path.join(build_dir(), "stkit-variants", name, "STKIT432.DLL")
+
+
+def plant_dir():
+    """The planted stand-in libraries and hold.exe, beside uia.exe."""
+    return os.path.join(os.path.dirname(os.path.abspath(we.env_path("SETUP_E2E_UIA"))), "plant")
 
 
 def row_path(dest_unix, row):
@@ -92,41 +110,107 @@ def unix_path(prefix, windows_path):
     return os.path.join(prefix.drive_c, *[p for p in windows_path[3:].split("\\") if p])
 
 
+def c_relative(prefix, windows_path):
+    """A C: path as drive_c-relative Unix path, as tree_diff names it."""
+    return os.path.relpath(unix_path(prefix, windows_path), prefix.drive_c)
+
+
 def read(path):
     with open(path, "rb") as f:
         return f.read()
 
 
-def type_text(prefix, text):
-    """Types text into the focused window with real key events."""
-    we._run(["xdotool", "type", "--delay", "15", text], prefix.env, 60)
-
-
-def added_links(before, after):
-    """Relative paths of the shell links added or changed between two trees."""
-    return [k.split(" ", 1)[1] for k in we.tree_diff(before, after)
-            if k.lower().endswith(".lnk") and not k.startswith("removed ")]
-
+# --------------------------------------------------------------------------- the link
 
 def programs_folder(prefix):
     """The Start menu Programs folder of the prefix's user, as a Windows path."""
-    _, out = we._run(["wine", tool("lnkinfo.exe"), "--programs"], prefix.env, 60)
-    return out.strip().splitlines()[-1].strip()
+    if "programs" not in prefix.cache:
+        code, out = prefix.run(tool("lnkinfo.exe"), "--programs")
+        if code != 0:
+            raise we.E2EError("lnkinfo --programs failed (%d): %s" % (code, out))
+        prefix.cache["programs"] = out.strip().splitlines()[-1].strip()
+    return prefix.cache["programs"]
 
 
-def read_link(prefix, windows_path):
+def link_path(prefix):
+    """The Windows path where the installation's link belongs."""
+    return programs_folder(prefix) + "\\" + LINK_NAME
+
+
+def read_link(prefix, windows_path=None):
     """The link's target, arguments, workingDirectory, description, iconLocation."""
-    code, out = we._run(["wine", tool("lnkinfo.exe"), windows_path], prefix.env, 60, check=False)
+    windows_path = windows_path or link_path(prefix)
+    code, out = prefix.run(tool("lnkinfo.exe"), windows_path)
     if code != 0:
         raise we.E2EError("lnkinfo %s failed (%d): %s" % (windows_path, code, out))
-    start = out.index("{")
-    return json.loads(out[start:out.rindex("}") + 1])
+    return json.loads(out[out.index("{"):out.rindex("}") + 1])
 
+
+# --------------------------------------------------------------------------- geometry and pixels
+
+def rel_rect(rect, origin):
+    """(left, top, width, height) of a screen rect relative to an origin."""
+    return (rect[0] - origin[0], rect[1] - origin[1], rect[2] - rect[0], rect[3] - rect[1])
+
+
+def near(got, want, tolerance=1):
+    """Two boxes (or points) alike to within `tolerance` pixels in every number."""
+    return all(abs(g - e) <= tolerance for g, e in zip(got, want))
+
+
+def window_in(snapshot, title):
+    """The visible window with that title in a uia snapshot, or None."""
+    for w in snapshot["windows"]:
+        if w["visible"] and w["title"] == title:
+            return w
+    return None
+
+
+def dark_pixels(shot, rect, limit=100):
+    l, t, r, b = rect
+    return sum(1 for _, rgb in shot.pixels_in(l, t, r, b) if max(rgb) < limit)
+
+
+def painted_shot(prefix, title, label, also=None, timeout=15):
+    """A screenshot taken once the window `title` has drawn the caption of every button and
+    label it has (and `also(shot)` holds, for other windows painted with it): a window
+    paints a moment after it appears, and a label in a frame after the frame."""
+    def texts():
+        found = [c["rect"] for c in prefix.controls(title)
+                 if c["visible"] and c["enabled"] and c["class"] in ("Button", "Static") and c["text"].strip()]
+        return found or None
+    rects = we.wait_for(texts, timeout, what="the buttons and labels of %r" % title)
+    return prefix.screenshot_when(
+        label, lambda s: all(dark_pixels(s, r) > 10 for r in rects) and (also is None or also(s)),
+        timeout, what="%r painted" % title)
+
+
+def backdrop_painted(prefix):
+    """A test of a screenshot: the backdrop shows its teal and its white title."""
+    b = prefix.window(BACKDROP)
+    cl, ct, cr, cb = b["client"]
+
+    def shows(shot):
+        return (shot.pixel(cl + 10, cb - 10) == TEAL
+                and sum(1 for _, rgb in shot.pixels_in(cl, ct, cl + 300, ct + 80) if min(rgb) >= 240) > 100)
+    return shows
+
+
+def centred(window, dpi, screen):
+    """Where centring puts a window, Top then Left computed in twips: (left, top) in pixels."""
+    to_tw = 1440.0 / dpi
+    left, top, right, bottom = window["rect"]
+    return (we.twips_to_px(screen[0] * to_tw / 2 - (right - left) * to_tw / 2, dpi),
+            we.twips_to_px(screen[1] * to_tw / 2 - (bottom - top) * to_tw / 2, dpi))
+
+
+# --------------------------------------------------------------------------- one run
 
 class Message:
     """A message box as the user saw it, with the screen at that moment."""
 
     def __init__(self, facts, snapshot, shot):
+        self.hwnd = facts["window"]["hwnd"]
         self.title = facts["window"]["title"]
         self.text = facts["text"]
         self.icon = facts["icon"]
@@ -139,110 +223,148 @@ class Message:
         return (self.title, self.text, self.icon)
 
     def window(self, title):
-        for w in self.snapshot["windows"]:
-            if w["visible"] and w["title"] == title:
-                return w
-        return None
+        return window_in(self.snapshot, title)
 
     def __repr__(self):
         return "Message%r" % (self.key(),)
 
 
-class InstallRun:
-    """One SETUP.EXE run in `prefix`, started from the Unix folder `cwd`
-    (default the prefix's C:\\windows, as from a shortcut elsewhere)."""
+class Session:
+    """One SETUP.EXE run in `prefix`, started from the Unix folder `cwd` (default the
+    prefix's C:\\windows, as from a shortcut elsewhere); `exe` is its Windows path."""
 
-    def __init__(self, prefix, cwd=None):
+    def __init__(self, prefix, cwd=None, exe="D:\\SETUP.EXE", env=None):
         self.p = prefix
         self.drive_c_before = prefix.drive_c_tree()
-        self.proc = prefix.start("D:\\SETUP.EXE", cwd=cwd or os.path.join(prefix.drive_c, "windows"))
+        self.disk_before = we.tree_of(prefix.disk) if prefix.disk else None
+        self.proc = prefix.start(exe, cwd=cwd or os.path.join(prefix.drive_c, "windows"), env=env)
         self.messages = []
         self.exit_code = None
 
     # -- the wizard
 
-    def wait_focus(self, window, text, timeout=10):
-        def focused():
-            f = self.p.focus()
-            return f if f.get("foreground_title") == window and f.get("focus_text") == text else None
-        return we.wait_for(focused, timeout, what="focus on %r in %r" % (text, window))
-
-    def to_destination(self):
-        """Enter on the welcome page; waits until the destination page has the focus."""
+    def wait_welcome(self):
+        """Returns once the welcome page is up with the focus on Next >."""
         self.p.wait_window(WELCOME, timeout=40, proc=self.proc)
-        self.wait_focus(WELCOME, "Next >")
-        self.p.key("Return")
-        self.p.wait_window(DESTINATION, timeout=STEP_TIMEOUT, proc=self.proc)
-        self.wait_focus(DESTINATION, "Next >")
+        self.p.wait_focus(WELCOME, "Button", "Next >")
 
-    def destination_label(self):
-        frame = [c for c in self.p.controls(DESTINATION)
-                 if c["class"] == "RtFrame" and c["text"] == "Destination Directory"]
-        if not frame:
-            raise we.E2EError("no frame 'Destination Directory' on the destination page")
-        labels = [c for c in self.p.controls(DESTINATION)
-                  if c["class"] == "Static" and c["parent"] == frame[0]["hwnd"]]
-        return labels[0]["text"] if labels else None
-
-    def mouse_click(self, window, button_text):
-        """A real left click in the middle of a button of a window."""
-        buttons = [c for c in self.p.controls(window)
-                   if c["class"] == "Button" and c["text"].replace("&", "") == button_text and c["visible"]]
-        if not buttons:
-            raise we.E2EError("no button %r on %r" % (button_text, window))
-        left, top, right, bottom = buttons[0]["rect"]
-        we._run(["xdotool", "mousemove", str((left + right) // 2), str((top + bottom) // 2),
-                 "click", "1"], self.p.env, 30)
-
-    def browse(self, folder, typed=True):
-        """Browse, the folder into the chooser's text box, Enter (its OK). Typed with real
-        keys, or set through the control when the keyboard cannot type it."""
-        self.mouse_click(DESTINATION, "Browse")
-        self.p.wait_window(CHOOSER, timeout=STEP_TIMEOUT, proc=self.proc)
-        edit = we.wait_for(lambda: next((c for c in self.p.controls(CHOOSER) if c["class"] == "Edit"), None),
-                           10, what="the chooser's text box")
-
-        def edit_focused():
-            f = self.p.focus()
-            return f.get("foreground_title") == CHOOSER and f.get("focus_class") == "Edit"
-        we.wait_for(edit_focused, 10, what="focus in the chooser's text box")
-        if typed:
-            type_text(self.p, folder)  # the whole text is selected on focus, so it is replaced
-        else:
-            # The text reaches Wine through the command line: decoded as UTF-8 whatever the
-            # caller's locale, and in this one call only.
-            saved = self.p.env.get("LC_ALL")
-            self.p.env["LC_ALL"] = "C.UTF-8"
-            try:
-                r = self.p.set_text(CHOOSER, edit["id"], folder)
-            finally:
-                if saved is None:
-                    del self.p.env["LC_ALL"]
-                else:
-                    self.p.env["LC_ALL"] = saved
-            if not r["ok"]:
-                raise we.E2EError("settext: %s" % r.get("error"))
-        def edit_reads():
-            return next(c["text"] for c in self.p.controls(CHOOSER) if c["class"] == "Edit") == folder
-        we.wait_for(edit_reads, 10, what="the chooser's text box to read %r" % folder)
-        self.p.key("Return")
-        self.p.wait_window_gone(CHOOSER, timeout=STEP_TIMEOUT)
-        we.wait_for(lambda: self.destination_label() == folder, 10,
-                    what="the destination page to show %r" % folder)
-
-    def start_copy(self, by_key=True):
-        """Next > on the destination page: Enter while it has the focus, else a click on it."""
+    def to_destination(self, by_key=True):
+        """Next > on the welcome page (Enter, or a click on it); returns once the destination
+        page has the focus on its Next >."""
+        self.wait_welcome()
         if by_key:
-            self.wait_focus(DESTINATION, "Next >")
             self.p.key("Return")
         else:
-            we.wait_for(lambda: self.p.focus().get("foreground_title") == DESTINATION, 10,
-                        what="the destination page to be in front")
-            self.mouse_click(DESTINATION, "Next >")
+            self.p.click(WELCOME, "Next >")
+        self.p.wait_window(DESTINATION, timeout=STEP_TIMEOUT, proc=self.proc)
+        self.p.wait_focus(DESTINATION, "Button", "Next >")
+
+    def destination_label(self):
+        """The destination page's folder: the one label in its frame."""
+        controls = self.p.controls(DESTINATION)
+        frames = [c["hwnd"] for c in controls if c["class"] == "RtFrame" and c["text"] == FRAME]
+        labels = [c for c in controls if c["class"] == "Static" and c["parent"] in frames]
+        if len(labels) != 1:
+            raise we.E2EError("expected one label in the frame %r, found %r" % (FRAME, labels))
+        return labels[0]["text"]
+
+    def wait_label(self, text, timeout=10):
+        return self._wait_text(self.destination_label, text, "the destination page's folder", timeout)
+
+    def _wait_text(self, read, text, what, timeout):
+        """Waits until read() gives `text`; the failure says what it gave instead."""
+        try:
+            return we.wait_for(lambda: read() == text, timeout, what="%s to read %r" % (what, text))
+        except TimeoutError as e:
+            raise TimeoutError("%s; it reads %r" % (e, read())) from None
+
+    def chooser_control(self, cls):
+        found = [c for c in self.p.controls(CHOOSER) if c["class"] == cls]
+        if len(found) != 1:
+            raise we.E2EError("expected one %s in the chooser, found %d" % (cls, len(found)))
+        return found[0]
+
+    def chooser_text(self):
+        return self.chooser_control("Edit")["text"]
+
+    def wait_chooser_text(self, text, timeout=10):
+        return self._wait_text(self.chooser_text, text, "the chooser's text box", timeout)
+
+    def open_chooser(self, how="mouse"):
+        """Browse on the destination page: a real mouse click, the keyboard (Tab to it from
+        Next >, then Space) or a click through uia; returns once the chooser is up with the
+        focus in its text box."""
+        if how == "keys":
+            self.p.wait_focus(DESTINATION, "Button", "Next >")
+            self.p.key("Tab", "Tab", "Tab")
+            self.p.wait_focus(DESTINATION, "Button", "Browse")
+            self.p.key("space")
+        elif how == "mouse":
+            self.p.wait_focus(DESTINATION)
+            self.p.mouse_click(DESTINATION, "Browse")
+        else:
+            self.p.click(DESTINATION, "Browse")
+        self.p.wait_window(CHOOSER, timeout=STEP_TIMEOUT, proc=self.proc)
+        self.p.wait_focus(CHOOSER, "Edit")
+
+    def enter_folder(self, folder, typed=True):
+        """Puts `folder` into the chooser's text box, which has the focus with its whole text
+        selected: typed with real keys, or set through the control where keys cannot make the
+        text (an empty box, a control character, characters outside the keyboard layout)."""
+        if typed:
+            self.p.type_text(folder)
+        else:
+            self.p.set_text(CHOOSER, self.chooser_control("Edit")["id"], folder)
+        self.wait_chooser_text(folder)
+
+    def choose(self, folder, typed=True, how="mouse"):
+        """Browse, the folder into the text box, Enter (the chooser's OK); returns once the
+        destination page shows the folder."""
+        self.open_chooser(how)
+        self.enter_folder(folder, typed)
+        self.p.key("Return")
+        self.p.wait_window_gone(CHOOSER, timeout=STEP_TIMEOUT)
+        self.wait_label(folder)
+
+    def start_copy(self, by_key=True):
+        """Next > on the destination page: Enter while it has the focus, else a real click."""
+        if by_key:
+            self.p.wait_focus(DESTINATION, "Button", "Next >")
+            self.p.key("Return")
+        else:
+            self.p.wait_focus(DESTINATION)
+            self.p.mouse_click(DESTINATION, "Next >")
+
+    def message(self, timeout=STEP_TIMEOUT):
+        """The facts of the next message box (see Prefix.message_box); fails when SETUP.EXE
+        ends without one."""
+        box = self.next_message(timeout)
+        if box == "ended":
+            raise we.E2EError("SETUP.EXE ended (exit %s) without a message box; log:\n%s"
+                              % (self.proc.returncode, self.proc.log()))
+        return self.p.message_box(box["hwnd"])
+
+    def answer(self, facts):
+        """Enter on a message box once it has the focus; returns once it has gone."""
+        hwnd = facts["window"]["hwnd"]
+        self.p.wait_focus(hwnd)
+        self.p.key("Return")
+        self.p.wait_window_gone(hwnd, timeout=STEP_TIMEOUT)
+
+    def refusal(self):
+        """Next > on the destination page for a folder it refuses: returns the message box's
+        facts and the titles on screen with it, then answers it and waits until the page is
+        in front again."""
+        self.p.click(DESTINATION, "Next >")
+        facts = self.message()
+        titles = self.p.titles()
+        self.answer(facts)
+        self.p.wait_focus(DESTINATION)
+        return facts, titles
 
     # -- the end of the run
 
-    def _next_message(self, timeout, gone=()):
+    def next_message(self, timeout, gone=()):
         """The next message box (its facts from the window list) or "ended"; uia does the
         looking, the program is checked between its waits."""
         deadline = time.monotonic() + timeout
@@ -253,37 +375,42 @@ class InstallRun:
             r = self.p.uia("waitdialog", str(int(left * 1000)), ",".join(gone) or "-",
                            *sorted(MESSAGE_TITLES), timeout=left + 30)
             if r["met"]:
-                w = next((w for w in self.p.windows() if w["hwnd"] == r["window"]), None)
+                w = self.p.window(r["window"])
                 if w:
                     return w
             if time.monotonic() >= deadline:
                 break
         shot = self.p.screenshot("no-message")
         raise TimeoutError("timed out after %.1f s waiting for a message box or the end of SETUP.EXE;"
-                           " visible windows: %r; screen: %s"
-                           % (timeout, [w["title"] for w in self.p.windows()], shot.path))
+                           " visible windows: %r; screen: %s" % (timeout, self.p.titles(), shot.path))
 
-    def finish(self, max_messages=4, drag_first=False, before_answer=None):
+    def finish(self, max_messages=4, drag_first=False, before_answer=None, screen=None):
         """Reads every message box until SETUP.EXE ends, answering each with Enter once it
         has the focus; returns the list of Messages. With drag_first, the first box is
         dragged down by its title bar before the screen is taken, so the copy window's
-        gauge shows whole. before_answer(index, window) runs before each box is answered."""
+        gauge shows whole. before_answer(index, window) runs before each box is answered.
+        With `screen` each Message keeps a screenshot: taken at once (True), or once
+        screen(snapshot)(shot) holds, for what paints after the box (say a window the drag
+        uncovered)."""
         seen = []
         timeout = RUN_TIMEOUT
         while True:
-            w = self._next_message(timeout, gone=seen)
+            w = self.next_message(timeout, gone=seen)
             if w == "ended":
                 break
             if len(seen) >= max_messages:
                 raise we.E2EError("more than %d message boxes: %r" % (max_messages, self.messages))
             hwnd = w["hwnd"]
-            we.wait_for(lambda: self.p.focus().get("foreground") == hwnd, 10,
-                        what="message box %r to have the focus" % w["title"])
+            self.p.wait_focus(hwnd)
             if drag_first and not seen:
                 self.drag_down(w)
             facts = self.p.message_box(hwnd)
             snapshot = self.p.uia("snapshot")
-            shot = self.p.screenshot("message-%d" % (len(seen) + 1))
+            shot = None
+            if screen is True:
+                shot = self.p.screenshot("message-%d" % (len(seen) + 1))
+            elif screen:
+                shot = self.p.screenshot_when("message-%d" % (len(seen) + 1), screen(snapshot))
             self.messages.append(Message(facts, snapshot, shot))
             if before_answer:
                 before_answer(len(seen), w)
@@ -297,21 +424,15 @@ class InstallRun:
     def drag_down(self, w, by=170):
         """Drags a window by its title bar, as a user moves a box out of the way."""
         left, top, right, _ = w["rect"]
-        x, y = (left + right) // 2, w["client"][1] - 8
-        we._run(["xdotool", "mousemove", str(x), str(y), "mousedown", "1",
-                 "mousemove", str(x), str(y + by // 2), "mousemove", str(x), str(y + by),
-                 "mouseup", "1"], self.p.env, 30)
-
-        def moved():
-            now = [v["rect"][1] for v in self.p.windows() if v["hwnd"] == w["hwnd"]]
-            return now and now[0] > top + by // 2
-        we.wait_for(moved, 10, what="the message box to move")
+        self.p.drag((left + right) // 2, w["client"][1] - 8, 0, by)
+        we.wait_for(lambda: (self.p.window(w["hwnd"]) or w)["rect"][1] > top + by // 2, 10,
+                    what="the message box to move")
 
     def stop(self):
         """Ends SETUP.EXE if it still runs (after a failed step of a test)."""
-        if self.proc.running():
-            self.proc.popen.kill()
-            self.proc.popen.wait(STEP_TIMEOUT)
+        self.proc.stop()
+
+    # -- what it did
 
     def message_keys(self):
         return [m.key() for m in self.messages]
@@ -319,50 +440,212 @@ class InstallRun:
     def drive_c_changes(self):
         return we.tree_diff(self.drive_c_before, self.p.drive_c_tree())
 
+    def disk_changes(self):
+        return we.tree_diff(self.disk_before, we.tree_of(self.p.disk))
+
     def links_made(self):
-        return added_links(self.drive_c_before, self.p.drive_c_tree())
+        """drive_c-relative paths of the shell links added or rewritten by this run."""
+        return [k.split(" ", 1)[1] for k in self.drive_c_changes()
+                if k.lower().endswith(".lnk") and not k.startswith("removed ")]
+
+    def changes_outside(self, dest=None):
+        """Every change on drive C: but those an installation may make: files and folders
+        added or rewritten in the destination `dest` (a C: path; None for one on another
+        drive), and the link with the folders on the way to it. The one rule for "writes
+        nothing else"."""
+        link = c_relative(self.p, link_path(self.p))
+        dest_rel = c_relative(self.p, dest) if dest else None
+        stray = []
+        for change in self.drive_c_changes():
+            kind, path = change.split(" ", 1)
+            allowed = kind != "removed" and (
+                (dest_rel is not None and (path == dest_rel or path.startswith(dest_rel + os.sep)))
+                or path == link or (kind == "added" and link.startswith(path + os.sep)))
+            if not allowed:
+                stray.append(change)
+        return stray
 
 
-def put_file(src, dst):
-    os.makedirs(os.path.dirname(dst), exist_ok=True)
-    shutil.copyfile(src, dst)
+def install(prefix, folder=None, typed=True, cwd=None, exe="D:\\SETUP.EXE"):
+    """One whole run, started from the Unix folder cwd: Enter on the welcome page, the
+    destination kept or entered through Browse, Next >, every message box answered until
+    SETUP.EXE ends. A run that fails a step does not linger."""
+    run = Session(prefix, cwd=cwd, exe=exe)
+    try:
+        run.to_destination()
+        if folder is not None:
+            run.choose(folder, typed=typed)
+        run.start_copy(by_key=folder is None)
+        run.finish()
+    finally:
+        run.stop()
+    return run
 
 
-def restore_disk(prefix):
-    """Makes the prefix's installer folder (drive D:) an exact copy of the built one again."""
-    shutil.rmtree(prefix.disk)
-    shutil.copytree(disk_dir(), prefix.disk, symlinks=True)
+# --------------------------------------------------------------------------- test cases
+
+class RigCase(unittest.TestCase):
+    """A test case on the module's shared prefix (at `dpi`), reset before each case and kept
+    as self.p; and the checks of what an installation leaves behind. A class whose cases all
+    look at one run made in setUpClass sets reset_each to False."""
+
+    dpi = None
+    reset_each = True
+
+    def setUp(self):
+        if self.reset_each:
+            self.p = self.prefix()
+
+    def prefix(self):
+        """The module's shared prefix, reset for this case; screenshots under the case's name."""
+        return we.shared_prefix(self.dpi).reset(name=self.id().split(".", 1)[-1])
+
+    def session(self, p=None, **kw):
+        """A Session in the prefix that is stopped when the case ends."""
+        run = Session(p or self.p, **kw)
+        self.addCleanup(run.stop)
+        return run
+
+    def assert_rows(self, dest_unix, copied=ALL_ROWS, absent=()):
+        """Rows `copied` (1-based) are byte-identical to their source files in the built
+        installer folder; rows `absent` are not there at all, not even part-written."""
+        for k in copied:
+            row = MANIFEST[k - 1]
+            path = row_path(dest_unix, row)
+            self.assertTrue(os.path.isfile(path), "row %d: %s is missing" % (k, path))
+            self.assertEqual(read(path), read(os.path.join(disk_dir(), row[0])),
+                             "row %d: %s differs from %s" % (k, row[1], row[0]))
+        for k in absent:
+            row = MANIFEST[k - 1]
+            self.assertFalse(os.path.lexists(row_path(dest_unix, row)), "row %d: %s was written" % (k, row[1]))
+
+    def assert_installed(self, run, folder, messages=(SUCCESS,)):
+        """The run ended with `messages` and exit code 0, all twenty rows are in `folder` (a
+        C: path, or a Unix path for another drive), the link points at its program, and
+        nothing else was written on drive C:."""
+        self.assertEqual(run.message_keys(), list(messages))
+        self.assertEqual([m.buttons for m in run.messages], [["OK"]] * len(messages))
+        self.assertEqual(run.exit_code, 0)
+        on_c = folder[1:3] == ":\\" and folder[0].upper() == "C"
+        self.assert_rows(unix_path(run.p, folder) if on_c else folder)
+        self.assertEqual(run.changes_outside(folder if on_c else None), [],
+                         "changes outside the destination and the link")
+
+    def assert_link(self, prefix, folder):
+        """The link in the Programs folder starts QV99.EXE in `folder`."""
+        link = link_path(prefix)
+        self.assertTrue(os.path.isfile(unix_path(prefix, link)), "no link at %s" % link)
+        info = read_link(prefix, link)
+        self.assertEqual(info["target"].lower(), (folder.rstrip("\\") + "\\QV99.EXE").lower())
+        folder = folder.rstrip("\\") + ("\\" if len(folder.rstrip("\\")) == 2 else "")  # a drive root keeps its backslash
+        self.assertEqual(info["workingDirectory"].lower(), folder.lower())
+        self.assertEqual(info["description"], PRODUCT)
+        self.assertEqual(info["arguments"], "")
+        return info
+
+    def assert_nothing_written(self, run, *folders):
+        """The run wrote nothing on drive C:, in the installer folder or in `folders`."""
+        self.assertEqual(run.drive_c_changes(), [], "files written to drive C:")
+        self.assertEqual(run.disk_changes(), [], "files written to the installer folder")
+        for folder in folders:
+            if os.path.isdir(folder):
+                self.assertEqual(os.listdir(folder), [], "files written to " + folder)
+
+    def assert_failed(self, run):
+        """The run ended in the failure message, with exit code 0 and no link made."""
+        self.assertEqual(run.message_keys(), [FAILED])
+        self.assertEqual(run.messages[0].buttons, ["OK"])
+        self.assertEqual(run.exit_code, 0)
+        self.assertEqual(run.links_made(), [], "a shortcut was made")
 
 
-def remove_tree(path):
-    if os.path.lexists(path):
-        shutil.rmtree(path)
+# --------------------------------------------------------------------------- slow disk and capture
+
+PAYLOAD_TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "payload")
+MIB = 1024 * 1024
+# Rows whose source files are made large: the gauge stands at 44% while row 3 is
+# copied and at 100% while row 4 is, each for about a second or more.
+SLOW_ROWS = (3, 4)
+SLOW_SIZE = 640 * MIB
 
 
-def _batch(prefix, name, line):
-    """A one-line batch file in the test's temp dir (outside drive C:), by its Windows path:
-    cmd takes quoted paths from a file as they are, not through Wine's argument quoting."""
-    path = os.path.join(prefix.root, name)
-    with open(path, "w", encoding="ascii", newline="\r\n") as f:
-        f.write("@" + line + "\n")
-    return we.to_windows_path(path)
+def make_slow_disk(folder):
+    """An installer folder with the twenty source files written by make_large_payload.py
+    (1 MiB each) and SETUP.EXE and STKIT432.DLL beside them; rows SLOW_ROWS are then
+    extended to SLOW_SIZE with a sparse tail, so that they take no disk space here but
+    a copy of each takes a while. Returns the folder."""
+    os.makedirs(folder, exist_ok=True)
+    subprocess.run([sys.executable, os.path.join(PAYLOAD_TOOLS, "make_large_payload.py"), folder,
+                    "--mib", "1"], check=True, stdin=subprocess.DEVNULL, timeout=120)
+    for name in ("SETUP.EXE", "STKIT432.DLL"):
+        shutil.copy2(os.path.join(disk_dir(), name), folder)
+    for row in SLOW_ROWS:
+        os.truncate(os.path.join(folder, MANIFEST[row - 1][0]), SLOW_SIZE)
+    return folder
 
 
-def holder_of(prefix, windows_file, seconds=150):
-    """Starts a Wine process that holds `windows_file` open for reading and shares it
-    only for reading, as a program that has a file open does; returns its Popen once
-    writing the file fails with a sharing violation."""
-    hold = _batch(prefix, "hold.bat", 'ping -n %d 127.0.0.1 >nul <"%s"' % (seconds, windows_file))
-    # Appending nothing opens the file for writing and leaves its bytes alone.
-    probe = _batch(prefix, "probe.bat", 'type nul >>"%s"' % windows_file)
-    holder = subprocess.Popen(["wine", "cmd", "/c", hold], env=prefix.env, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                              start_new_session=True)
+def gauge_percent_after(rows):
+    """The gauge's text after `rows` rows of the slow disk (1 MiB rows), as printed."""
+    total = 0.0
+    for _ in range(rows):
+        total = min(100.0, total + MIB / 4800000.0 * 100)
+    return "%d%%" % round(total)
 
-    def locked():
-        if holder.poll() is not None:
-            raise we.E2EError("the file holder ended early (%s)" % holder.returncode)
-        _, out = we._run(["wine", "cmd", "/c", probe], prefix.env, 30, check=False)
-        return "sharing violation" in out.lower()
-    we.wait_for(locked, 30, interval=0.3, what="%s to be held open" % windows_file)
-    return holder
+
+def copy_snapshot(run):
+    """A snapshot while the copy window shows a row mid-run, or None before it does; fails
+    when the run ends or its final message has come."""
+    if not run.proc.running():
+        raise we.E2EError("SETUP.EXE ended during the copy run")
+    s = run.p.uia("snapshot")
+    if any(x["visible"] and x["title"] in MESSAGE_TITLES for x in s["windows"]):
+        raise we.E2EError("the copy run ended before it was seen")
+    win = window_in(s, COPYING)
+    if not win:
+        return None
+    return s if any(c["text"] for c in win["controls"] if c["class"] == "RtPicture") else None
+
+
+def capture_wizard(prefix):
+    """Walks one SETUP.EXE run on a slow disk through every window and keeps a snapshot
+    (uia) and a screenshot of each as the user sees it: "welcome" (with the backdrop),
+    "destination", "chooser", "copying" (mid-run) and "final" (the last message box).
+    Returns ({name: snapshot}, {name: Screenshot}, the Session)."""
+    snaps, shots = {}, {}
+    w = Session(prefix)
+    try:
+        w.wait_welcome()
+        shots["welcome"] = painted_shot(prefix, WELCOME, "welcome", also=backdrop_painted(prefix))
+        snaps["welcome"] = prefix.uia("snapshot")
+        w.to_destination()
+        shots["destination"] = painted_shot(prefix, DESTINATION, "destination")
+        snaps["destination"] = prefix.uia("snapshot")
+        w.open_chooser("keys")
+        shots["chooser"] = painted_shot(prefix, CHOOSER, "chooser")
+        snaps["chooser"] = prefix.uia("snapshot")
+        prefix.click(CHOOSER, "Cancel")
+        prefix.wait_titles([DESTINATION, WELCOME, BACKDROP])
+        prefix.wait_focus(DESTINATION, "Button", "Browse")
+        prefix.key("Tab")
+        prefix.wait_focus(DESTINATION, "Button", "Next >")
+        prefix.key("Return")
+
+        def captions(s):
+            return [c["text"] for c in window_in(s, COPYING)["controls"] if c["class"] == "Static"]
+
+        def consistent_shot():
+            # A snapshot, a screenshot and a second snapshot with the same file names: the
+            # screenshot shows one row, the one the snapshot describes.
+            before = we.wait_for(lambda: copy_snapshot(w), RUN_TIMEOUT, what="the copy run")
+            shot = prefix.screenshot("copying")
+            after = copy_snapshot(w)
+            return (before, shot) if after and captions(after) == captions(before) else None
+        snaps["copying"], shots["copying"] = we.wait_for(consistent_shot, RUN_TIMEOUT,
+                                                         what="a screenshot of one row of the copy run")
+        w.finish(screen=True)
+        snaps["final"] = w.messages[0].snapshot
+        shots["final"] = w.messages[0].shot
+    except BaseException:
+        w.stop()
+        raise
+    return snaps, shots, w

@@ -16,7 +16,7 @@ import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wineenv as we  # noqa: E402
-import walk_rig as wr  # noqa: E402
+import install_rig as rig  # noqa: E402
 
 NAMES = [("welcome", "1-welcome.png"), ("destination", "2-destination.png"),
          ("chooser", "3-chooser.png"), ("copying", "4-copying.png"), ("final", "5-complete.png")]
@@ -39,11 +39,11 @@ def main(argv):
     })
     try:
         with we.Display() as display:
-            we.make_template(os.environ["SETUP_E2E_TEMPLATE"], display.name)
-            disk = wr.make_slow_disk(os.path.join(work, "disk"))
+            we.make_templates(os.environ["SETUP_E2E_TEMPLATE"], display.name)
+            disk = rig.make_slow_disk(os.path.join(work, "disk"))
             with we.Prefix(display, disk=False, name="readme") as p:
                 p.map_drive("d", disk, copy=False)
-                _, shots, _ = wr.capture_wizard(p)
+                _, shots, _ = rig.capture_wizard(p)
                 os.makedirs(args.out, exist_ok=True)
                 for key, name in NAMES:
                     target = os.path.join(args.out, name)

@@ -1,12 +1,15 @@
 """End-to-end tests of the installation run of SETUP.EXE under Wine: what lands on the
-disk, the copy window, the final message, and how a run that cannot copy a file ends.
+disk and what does not (files, registry, installer folder), the copy window, the final
+message, and how a run that cannot copy a file ends.
 
-Each run starts the real SETUP.EXE from D:\\ (a copy of the installer folder) and walks
-it as a user does: Enter on the welcome page, Enter on the destination page or a folder
-typed through Browse, Enter on every message box until the process ends.
+Each run starts the real SETUP.EXE from D:\\ (a copy of the installer folder) in the
+module's prefix (reset between tests) and walks it as a user does: Enter on the welcome
+page, Enter on the destination page or a folder typed through Browse, Enter on every
+message box until the process ends.
 """
 
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -15,80 +18,55 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wineenv as we  # noqa: E402
 import install_rig as rig  # noqa: E402
+from install_rig import DARK_RED  # noqa: E402
 
-DARK_RED = (128, 0, 0)
 COPY_CLIENT = (6855, 1965)
 
 
-class InstallCase(unittest.TestCase):
-    def new_prefix(self, name):
-        p = we.Prefix(name=name)
-        self.addCleanup(p.close)
-        return p
-
-    def assert_rows(self, dest_unix, copied, absent=()):
-        """Rows `copied` (1-based) are byte-identical to their source files in the
-        installer folder; rows `absent` are not there at all."""
-        disk = rig.disk_dir()
-        for k in copied:
-            row = rig.MANIFEST[k - 1]
-            with self.subTest(row=k, file=row[1]):
-                path = rig.row_path(dest_unix, row)
-                self.assertTrue(os.path.isfile(path), "row %d: %s is missing" % (k, path))
-                self.assertEqual(rig.read(path), rig.read(os.path.join(disk, row[0])),
-                                 "row %d: %s differs from %s" % (k, row[1], row[0]))
-        for k in absent:
-            row = rig.MANIFEST[k - 1]
-            self.assertFalse(os.path.lexists(rig.row_path(dest_unix, row)),
-                             "row %d: %s was written" % (k, row[1]))
-
-    def assert_failed_run(self, run):
-        self.assertEqual(run.message_keys(), [rig.FAILED])
-        self.assertEqual(run.messages[0].buttons, ["OK"])
-        self.assertEqual(run.exit_code, 0)
-        self.assertEqual(run.links_made(), [], "a shortcut was made")
+def gauge(window):
+    """The copy window's gauge: the wider of its two picture boxes."""
+    pictures = [c for c in window["controls"] if c["class"] == "RtPicture"]
+    return max(pictures, key=lambda c: c["rect"][2] - c["rect"][0])
 
 
-class DefaultInstallation(InstallCase):
-    """Enter, Enter: the default destination. One run, looked at from several sides."""
+def gauge_painted(snapshot):
+    """A test of a screenshot: the gauge, uncovered by the drag, shows its bar at both ends."""
+    left, top, right, bottom = gauge(rig.window_in(snapshot, rig.COPYING))["rect"]
+    mid = (top + bottom) // 2
+    return lambda shot: shot.pixel(left + 4, mid) == DARK_RED and shot.pixel(right - 5, mid) == DARK_RED
+
+
+class DefaultInstallation(rig.RigCase):
+    """Enter, Enter: the default destination. One run, looked at from several sides; the
+    registry is read before and after it."""
+
+    reset_each = False
 
     @classmethod
     def setUpClass(cls):
-        cls.p = we.Prefix(name=cls.__name__)
-        cls.addClassCleanup(cls.p.close)
-        cls.run_ = rig.InstallRun(cls.p)
-        cls.run_.to_destination()
-        cls.run_.start_copy()
-        cls.run_.finish(drag_first=True)
-        cls.after = cls.p.drive_c_tree()
-        cls.dest = rig.unix_path(cls.p, rig.DEFAULT_DEST)
+        cls.p = p = we.shared_prefix().reset(name=cls.__name__)
+        cls.registry_before = p.registry()
+        cls.run_ = rig.Session(p)
+        try:
+            cls.run_.to_destination()
+            cls.run_.start_copy()
+            cls.run_.finish(drag_first=True, screen=gauge_painted)
+        finally:
+            cls.run_.stop()
+        cls.registry_after = p.registry()
+        cls.dest = rig.unix_path(p, rig.DEFAULT_DEST)
 
-    def test_the_twenty_files_land_byte_identical_under_their_names(self):
-        self.assert_rows(self.dest, range(1, 21))
+    def test_the_twenty_files_land_byte_identical_under_their_names_and_nothing_else(self):
+        self.assert_installed(self.run_, rig.DEFAULT_DEST)
         data = sorted(r[1] for r in rig.MANIFEST if r[2])
         top = sorted([r[1] for r in rig.MANIFEST if not r[2]] + ["DATA"])
-        self.assertEqual(len(data), 11)
         self.assertEqual(sorted(os.listdir(os.path.join(self.dest, "DATA"))), data)
         self.assertEqual(sorted(os.listdir(self.dest)), top)
+        self.assertEqual(len(self.run_.links_made()), 1)
 
-    def test_nothing_else_is_written_on_drive_c(self):
-        link = os.path.relpath(rig.unix_path(self.p, rig.programs_folder(self.p)), self.p.drive_c)
-        link = os.path.join(link, rig.LINK_NAME)
-        dest = os.path.relpath(self.dest, self.p.drive_c)
-        unexpected = []
-        for change in we.tree_diff(self.run_.drive_c_before, self.after):
-            kind, path = change.split(" ", 1)
-            if kind == "added" and (path == dest or path.startswith(dest + "/") or path == link
-                                    or link.startswith(path + "/")):
-                continue
-            unexpected.append(change)
-        self.assertEqual(unexpected, [])
-        self.assertTrue(os.path.isfile(os.path.join(self.p.drive_c, link)), "no shortcut at " + link)
-
-    def test_final_message_then_the_process_ends(self):
-        self.assertEqual(self.run_.message_keys(), [rig.SUCCESS])
-        self.assertEqual(self.run_.messages[0].buttons, ["OK"])
-        self.assertEqual(self.run_.exit_code, 0)
+    def test_registry_and_installer_folder_are_unchanged(self):
+        self.assertEqual(we.registry_diff(self.registry_before, self.registry_after), [])
+        self.assertEqual(self.run_.disk_changes(), [], "written to the installer folder")
 
     def copy_window(self):
         w = self.run_.messages[0].window(rig.COPYING)
@@ -107,11 +85,6 @@ class DefaultInstallation(InstallCase):
         self.assertAlmostEqual(top, (sh - (bottom - top)) / 2.0, delta=2)
         self.assertAlmostEqual(left, (sw - (right - left)) / 2.0, delta=2)
 
-    def gauge(self):
-        controls = [c for c in self.copy_window()["controls"] if c["class"] == "RtPicture"]
-        self.assertTrue(controls, "no picture boxes on the copy window")
-        return max(controls, key=lambda c: c["rect"][2] - c["rect"][0])
-
     def test_copy_window_shows_the_last_row(self):
         texts = [c["text"] for c in self.copy_window()["controls"] if c["class"] == "Static"]
         self.assertIn("D:\\TABCTL32.OC_", texts)
@@ -120,7 +93,7 @@ class DefaultInstallation(InstallCase):
     def test_gauge_is_full_dark_red_and_reads_100_percent(self):
         msg = self.run_.messages[0]
         shot = msg.shot
-        g = self.gauge()
+        g = gauge(self.copy_window())
         self.assertEqual(g["text"], "100%")
         left, top, right, bottom = g["rect"]
         ml, mt, mr, mb = msg.rect
@@ -142,58 +115,54 @@ class DefaultInstallation(InstallCase):
         self.assertAlmostEqual(centre, (left + right) / 2.0, delta=4)
 
 
-class Reinstallation(InstallCase):
-    def test_a_second_run_overwrites_what_the_first_installed(self):
-        p = self.new_prefix("reinstall")
-        first = rig.InstallRun(p)
-        first.to_destination()
-        first.start_copy()
-        first.finish()
-        self.assertEqual(first.message_keys(), [rig.SUCCESS])
-        dest = rig.unix_path(p, rig.DEFAULT_DEST)
-        changed = [rig.MANIFEST[0], rig.MANIFEST[7], rig.MANIFEST[19]]
-        for row in changed:
-            with open(rig.row_path(dest, row), "wb") as f:
-                f.write(b"changed by the user")
-        second = rig.InstallRun(p)
-        second.to_destination()
-        second.start_copy()
-        second.finish()
-        self.assertEqual(second.message_keys(), [rig.SUCCESS])
-        self.assertEqual(second.exit_code, 0)
-        self.assert_rows(dest, range(1, 21))
+class InputDuringTheCopy(rig.RigCase):
+    """Keys and clicks while the copy window is up, as an impatient user gives them, neither
+    end the run nor answer the final message in the user's place."""
+
+    def test_keys_and_clicks_during_the_copy_do_not_dismiss_the_final_message(self):
+        slow = rig.make_slow_disk(tempfile.mkdtemp(prefix="slow-", dir=self.p.root))
+        self.p.map_drive("d", slow, copy=False)
+        run = self.session()
+        run.to_destination()
+        run.start_copy()
+        copying = we.wait_for(lambda: rig.copy_snapshot(run), rig.RUN_TIMEOUT, what="the copy run")
+        w = rig.window_in(copying, rig.COPYING)
+        left, top, right, bottom = w["rect"]
+        # One xdotool command gives all of it in a few milliseconds, while a slow row is copied.
+        self.p.xdotool("key", "Return", "space", "Escape", "Return",
+                       "mousemove", (left + right) // 2, (top + bottom) // 2, "click", "1",
+                       "mousemove", 20, bottom + 40, "click", "1",  # the backdrop
+                       "key", "Return", "alt+F4", "Return")
+        self.assertIsNotNone(rig.copy_snapshot(run), "the copy run was over before the input was given: "
+                             "the slow disk's rows are too small for this machine")
+        run.finish()
+        self.assertEqual(run.message_keys(), [rig.SUCCESS])
+        self.assertEqual(run.exit_code, 0)
+        dest = rig.unix_path(self.p, rig.DEFAULT_DEST)
+        for row in rig.MANIFEST:
+            self.assertEqual(os.path.getsize(rig.row_path(dest, row)), os.path.getsize(os.path.join(slow, row[0])))
 
 
-class UnwritableDestination(InstallCase):
+class UnwritableDestination(rig.RigCase):
     """Destinations where a copy cannot be made end in the failure message, never success."""
 
     def test_file_held_open_by_another_program_stops_the_run_at_its_row(self):
-        p = self.new_prefix("held-open")
-        dest = rig.unix_path(p, rig.DEFAULT_DEST)
+        dest = rig.unix_path(self.p, rig.DEFAULT_DEST)
         program = rig.row_path(dest, rig.MANIFEST[7])  # QV99.EXE, row 8
         os.makedirs(os.path.join(dest, "DATA"))
         with open(program, "wb") as f:
             f.write(b"the program that is running")
-        holder = rig.holder_of(p, rig.DEFAULT_DEST + "\\QV99.EXE")
-        self.addCleanup(holder.wait, 10)
-        self.addCleanup(holder.kill)
-        run = rig.InstallRun(p)
-        run.to_destination()
-        run.start_copy()
-        run.finish()
-        self.assertIsNone(holder.poll(), "the file was not held open for the whole run")
-        self.assert_failed_run(run)
+        holder = self.p.hold_open(rig.DEFAULT_DEST + "\\QV99.EXE")
+        run = rig.install(self.p)
+        self.assertTrue(holder.holding(), "the file was not held open for the whole run")
+        self.assertEqual(holder.release(), 0)
+        self.assert_failed(run)
         self.assert_rows(dest, range(1, 8), absent=range(9, 21))
         self.assertEqual(rig.read(program), b"the program that is running")
 
     def test_folder_whose_parent_does_not_exist(self):
-        p = self.new_prefix("no-parent")
-        run = rig.InstallRun(p)
-        run.to_destination()
-        run.browse("C:\\No\\Such\\Dir")
-        run.start_copy(by_key=False)
-        run.finish()
-        self.assert_failed_run(run)
+        run = rig.install(self.p, "C:\\No\\Such\\Dir")
+        self.assert_failed(run)
         self.assertEqual(run.drive_c_changes(), [])
 
     def test_full_disk_keeps_the_rows_that_fit_and_no_partial_file(self):
@@ -208,34 +177,43 @@ class UnwritableDestination(InstallCase):
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=30)
         self.addCleanup(subprocess.run, ["umount", mount], timeout=30)
-        p = self.new_prefix("disk-full")
-        p.map_drive("e", mount, copy=False)
-        run = rig.InstallRun(p)
-        run.to_destination()
-        run.browse("E:\\Q99")
-        run.start_copy(by_key=False)
-        run.finish()
-        self.assert_failed_run(run)
+        self.p.map_drive("e", mount, copy=False)
+        run = rig.install(self.p, "E:\\Q99")
+        self.assert_failed(run)
         dest = os.path.join(mount, "Q99")
         # Rows 1-6 (about 745 KB) fit into 1 MB; row 7 (420 KB) does not.
         self.assert_rows(dest, range(1, 7), absent=range(7, 21))
         self.assertEqual(sorted(os.listdir(dest)), ["DATA", "MSVBVM50.DLL", "README.TXT"])
 
 
-class NonAnsiDestination(InstallCase):
+class NonAnsiDestination(rig.RigCase):
     def test_files_installed_but_shortcut_fails_with_two_messages(self):
-        p = self.new_prefix("non-ansi")
-        os.makedirs(os.path.join(p.drive_c, "Test"))
+        os.makedirs(os.path.join(self.p.drive_c, "Test"))
         folder = "C:\\Test\\\u03a9mega"
-        run = rig.InstallRun(p)
-        run.to_destination()
-        run.browse(folder, typed=False)  # xdotool cannot type every character
-        run.start_copy(by_key=False)
-        run.finish()
+        run = rig.install(self.p, folder, typed=False)  # xdotool cannot type every character
         self.assertEqual(run.message_keys(), rig.SHORTCUT_FAILED)
         self.assertEqual(run.exit_code, 0)
         self.assertEqual(run.links_made(), [])
-        self.assert_rows(rig.unix_path(p, folder), range(1, 21))
+        self.assert_rows(rig.unix_path(self.p, folder))
+
+
+class UncaughtFailure(rig.RigCase):
+    """The runtime's own report of a failure that no handler catches: the installer's disk is
+    taken out while the destination page is up, and Browse then cannot list its folder."""
+
+    def test_disk_removed_then_browse_shows_the_runtime_error_and_ends_with_code_1(self):
+        run = self.session()
+        run.to_destination()
+        os.rename(self.p.disk, self.p.disk + "-removed")
+        self.p.click(rig.DESTINATION, "Browse")
+        facts = run.message()
+        self.assertEqual((facts["window"]["title"], facts["icon"], facts["buttons"]), ("Setup", "hand", ["OK"]))
+        self.assertEqual(facts["text"], "Run-time error '76':\n\nCannot list the folder D:\\.\nPath not found.")
+        self.assertIsNone(self.p.window(rig.CHOOSER), "the chooser opened on a drive it cannot read")
+        self.p.wait_focus(facts["window"]["hwnd"])
+        self.p.key("Return")
+        self.assertEqual(run.proc.wait(rig.STEP_TIMEOUT), 1)
+        self.assertEqual(run.drive_c_changes(), [])
 
 
 if __name__ == "__main__":

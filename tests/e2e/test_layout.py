@@ -2,11 +2,13 @@
 
 One run per resolution walks the wizard on an installer folder with large files
 (so the copy window can be seen mid-run) and keeps a snapshot and a screenshot
-of each window. Then: client sizes and every windowed control's box against the
-window definitions (px = round(twips * dpi / 1440), 1 px allowed); the drawn
-parts: teal backdrop, the rule above the buttons, the welcome picture, label
-text inside each label's box and none just outside it, the dark red gauge; and
-that no label's text needs more height than its box in its font.
+of each window, taken once the window has painted. Then: the backdrop (maximized,
+teal, its white title with a shadow), the wizard pages as fixed dialogs centred on
+the screen, their buttons, focus and captions; client sizes and every windowed
+control's box against the window definitions (px = round(twips * dpi / 1440), 1 px
+allowed); the drawn parts: the rule above the buttons, the welcome picture, label
+text inside each label's box and none just outside it, the dark red gauge; and that
+no label's text needs more height than its box in its font.
 """
 
 import os
@@ -18,10 +20,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wineenv as we  # noqa: E402
 import install_rig as rig  # noqa: E402
-import walk_rig as wr  # noqa: E402
-
-TEAL = (0, 128, 128)
-DARK_RED = (128, 0, 0)
+from install_rig import TEAL, DARK_RED, near, rel_rect as rel, window_in  # noqa: E402
 DEFAULT_FONT = ("MS Shell Dlg", 8, False, False)
 TNR_9 = ("Times New Roman", 9, False, False)
 TNR_825 = ("Times New Roman", 8.25, False, False)
@@ -71,6 +70,18 @@ WINDOWS = {
                 ((120, 660, 975, 240), "Setup is installing Quorvant '99 program files.", TNR_9)]),
 }
 BACKDROP_LABELS = [(165, 150, 5130, 510), (210, 180, 5205, 510)]
+TITLE_BOX, SHADOW_BOX = BACKDROP_LABELS  # the white title and its dark copy underneath
+WELCOME_CAPTIONS = [
+    "Welcome to the Quorvant '99 setup program. Setup Wizard will guide you through the installation process.",
+    "It is strongly recommended that you close all running Windows programs before continuing with the installation.",
+    "Click Cancel now to close any running Windows programs. Otherwise, click Next to continue with the setup process.",
+]
+DESTINATION_CAPTIONS = [
+    "Setup will install Quorvant '99 to this directory.",
+    "To install into this directory click Next.",
+    "To install into a different directory click Browse then choose another directory.",
+    "Click Cancel now to exit the setup program.",
+]
 
 slow_disk = None
 
@@ -78,7 +89,7 @@ slow_disk = None
 def setUpModule():
     global slow_disk
     slow_disk = tempfile.mkdtemp(prefix="setup-e2e-slow-disk-")
-    wr.make_slow_disk(slow_disk)
+    rig.make_slow_disk(slow_disk)
 
 
 def tearDownModule():
@@ -86,20 +97,15 @@ def tearDownModule():
         shutil.rmtree(slow_disk, ignore_errors=True)
 
 
-def rel(rect, origin):
-    return (rect[0] - origin[0], rect[1] - origin[1], rect[2] - rect[0], rect[3] - rect[1])
-
-
 class Layout:
     dpi = 96
 
     @classmethod
     def setUpClass(cls):
-        cls.p = we.Prefix(disk=False, dpi=None if cls.dpi == 96 else cls.dpi,
-                          name=cls.__name__)
-        cls.addClassCleanup(cls.p.close)
+        # The prefix's screen is at cls.dpi: the rig checks that when it makes the prefix.
+        cls.p = we.shared_prefix(None if cls.dpi == 96 else cls.dpi).reset(name=cls.__name__)
         cls.p.map_drive("d", slow_disk, copy=False)
-        cls.snaps, cls.shots, cls.walk = wr.capture_wizard(cls.p)
+        cls.snaps, cls.shots, cls.walk = rig.capture_wizard(cls.p)
 
     def px(self, twips):
         return we.twips_to_px(twips, self.dpi)
@@ -108,13 +114,13 @@ class Layout:
         return tuple(self.px(v) for v in box)
 
     def window(self, name):
-        w = wr.window_in(self.snaps[name], WINDOWS[name]["title"])
+        w = window_in(self.snaps[name], WINDOWS[name]["title"])
         self.assertIsNotNone(w, "no %r window" % WINDOWS[name]["title"])
         return w
 
     def assert_box(self, got, twips, what):
         want = self.pxbox(twips)
-        self.assertTrue(all(abs(g - e) <= 1 for g, e in zip(got, want)),
+        self.assertTrue(near(got, want),
                         "%s at %r px, defined %r twips = %r px" % (what, got, twips, want))
 
     def frame_of(self, w, text):
@@ -131,16 +137,107 @@ class Layout:
             font = entry[2] if len(entry) > 2 else DEFAULT_FONT
             origin = self.frame_of(w, frame)["rect"][:2] if frame else w["client"][:2]
             want = self.pxbox(box)
-            found = [c for c in statics if all(abs(g - e) <= 1 for g, e in zip(rel(c["rect"], origin), want))]
+            found = [c for c in statics if near(rel(c["rect"], origin), want)]
             self.assertTrue(found, "%s: no label at %r twips (%r px); labels at %r" % (
                 name, box, want, [rel(c["rect"], origin) for c in statics]))
             out.append((found[0]["rect"], font, found[0]))
         return out
 
-    # -- sizes and boxes
+    # -- the backdrop and the pages as windows
 
-    def test_screen_is_at_the_prefix_resolution(self):
-        self.assertEqual(self.snaps["welcome"]["dpi_x"], self.dpi)
+    def test_backdrop_is_a_maximized_sizable_window_covering_the_screen(self):
+        b = window_in(self.snaps["welcome"], rig.BACKDROP)
+        self.assertIsNotNone(b, "no visible %r window" % rig.BACKDROP)
+        self.assertTrue(b["maximized"])
+        for flag in ("caption", "sysmenu", "thickframe", "minbox", "maxbox"):
+            self.assertTrue(b[flag], flag)
+        self.assertFalse(b["toolwindow"])
+        self.assertIsNone(b["owner"], "an owned window is not shown in the taskbar")
+        left, top, right, bottom = b["rect"]
+        self.assertTrue(left <= 0 and top <= 0 and right >= we.SCREEN_W and bottom >= we.SCREEN_H, b["rect"])
+        # Modal welcome page: the backdrop takes no input while it is open.
+        self.assertFalse(b["enabled"])
+
+    def test_backdrop_title_is_white_with_a_dark_shadow_at_top_left(self):
+        shot = self.shots["welcome"]
+        cl, ct = window_in(self.snaps["welcome"], rig.BACKDROP)["client"][:2]
+
+        def box(tw):
+            l, t, width, height = self.pxbox(tw)
+            return (cl + l, ct + t, cl + l + width, ct + t + height)
+        white = [xy for xy, rgb in shot.pixels_in(*box(TITLE_BOX)) if min(rgb) >= 240]
+        union = box((TITLE_BOX[0], TITLE_BOX[1], SHADOW_BOX[0] + SHADOW_BOX[2] - TITLE_BOX[0],
+                     SHADOW_BOX[1] + SHADOW_BOX[3] - TITLE_BOX[1]))
+        dark = [xy for xy, rgb in shot.pixels_in(*union) if max(rgb) <= 80]
+        self.assertGreater(len(white), 100, "white title letters in %r" % (box(TITLE_BOX),))
+        self.assertGreater(len(dark), 30, "dark shadow letters")
+        # The title starts at the label's left edge, not further into the screen.
+        self.assertLess(min(x for x, _ in white) - box(TITLE_BOX)[0], self.px(300))
+
+        def centre(points):
+            return (sum(x for x, _ in points) / len(points), sum(y for _, y in points) / len(points))
+        (wx, wy), (dx, dy) = centre(white), centre(dark)
+        # The shadow shows to the right of and below the white letters.
+        self.assertGreater(dx, wx)
+        self.assertGreater(dy, wy)
+
+    def test_pages_are_fixed_dialogs_centred_on_the_screen(self):
+        for name, under in (("welcome", rig.BACKDROP), ("destination", rig.WELCOME),
+                            ("chooser", rig.DESTINATION)):
+            with self.subTest(window=name):
+                w, snap = self.window(name), self.snaps[name]
+                self.assertEqual(w["class"], "#32770")
+                self.assertTrue(w["caption"])
+                for flag in ("thickframe", "minbox", "maxbox", "maximized", "appwindow"):
+                    self.assertFalse(w[flag], flag)
+                self.assertTrue(w["owner"] or w["toolwindow"], "shown in the taskbar")
+                left, top = rig.centred(w, snap["dpi_x"], snap["screen"])
+                self.assertAlmostEqual(w["rect"][0], left, delta=2, msg="left (centred)")
+                self.assertAlmostEqual(w["rect"][1], top, delta=2, msg="top (centred)")
+                # Modal: the window under it takes no input while it is open.
+                self.assertFalse(window_in(snap, under)["enabled"], "%r takes input" % under)
+
+    def test_buttons_focus_and_default(self):
+        for name, focus, disabled in (("welcome", "Next >", {"< Back"}), ("destination", "Next >", set()),
+                                      ("chooser", None, set())):
+            with self.subTest(window=name):
+                snap = self.snaps[name]
+                buttons = {c["text"]: c for c in self.window(name)["controls"]
+                           if c["class"] == "Button" and c["visible"]}
+                self.assertEqual({t for t, b in buttons.items() if not b["enabled"]}, disabled)
+                self.assertEqual([t for t, b in buttons.items() if b["defpushbutton"]],
+                                 ["OK" if name == "chooser" else "Next >"])
+                self.assertTrue(all(b["tabstop"] for b in buttons.values() if b["enabled"]))
+                self.assertEqual(snap["foreground_title"], WINDOWS[name]["title"])
+                if focus:
+                    self.assertEqual((snap["focus_class"], snap["focus_text"]), ("Button", focus))
+                else:
+                    # The chooser opens with the destination page's folder in its focused text box,
+                    # its drive list on the installer's drive.
+                    self.assertEqual((snap["focus_class"], snap["focus_text"]), ("Edit", rig.DEFAULT_DEST))
+                    drive = [c["text"] for c in self.window(name)["controls"] if c["class"] == "ComboBox"]
+                    self.assertEqual(drive, ["d:"])
+        # Next > and Cancel stand where the welcome page had them: the pages differ by 15 twips
+        # in width and are both centred, so a button may stand one pixel to the side.
+        old = {c["text"]: c["rect"] for c in self.window("welcome")["controls"] if c["class"] == "Button"}
+        new = {c["text"]: c["rect"] for c in self.window("destination")["controls"] if c["class"] == "Button"}
+        for text in ("< Back", "Next >", "Cancel"):
+            self.assertTrue(near(new[text], old[text]) and new[text][1] == old[text][1],
+                            "%s moved from %r to %r" % (text, old[text], new[text]))
+
+    def test_captions_of_the_pages(self):
+        for name, captions in (("welcome", WELCOME_CAPTIONS), ("destination", DESTINATION_CAPTIONS + [rig.DEFAULT_DEST]),
+                               ("chooser", ["Please choose a directory for the installation.", "Path",
+                                            "Directory", "Drive"])):
+            with self.subTest(window=name):
+                texts = [c["text"] for c in self.window(name)["controls"] if c["class"] == "Static"]
+                for caption in captions:
+                    self.assertIn(caption, texts)
+                for c in self.window(name)["controls"]:
+                    if c["class"] == "Static":
+                        self.assertFalse(c["tabstop"], "label %r takes focus" % c["text"])
+
+    # -- sizes and boxes
 
     def test_client_sizes_and_windowed_controls(self):
         for name, details in WINDOWS.items():
@@ -169,7 +266,7 @@ class Layout:
                     want = self.pxbox(box)
                     if pixels:
                         want = want[:2] + tuple(pixels[0])
-                    self.assertTrue(any(all(abs(g - e) <= 1 for g, e in zip(k, want)) for k in kids),
+                    self.assertTrue(any(near(k, want) for k in kids),
                                     "%s %r in the frame at %r px; defined %r px" % (cls, text, kids, want))
 
     def test_label_boxes_and_their_text_fits_in_its_font(self):
@@ -179,17 +276,16 @@ class Layout:
                     self.assertTrue(c["text"].strip(), "empty label")
                     r = self.p.uia("textheight", face, str(points), str(int(bold)), str(int(italic)),
                                    str(rect[2] - rect[0]), c["text"])
-                    self.assertEqual(r["dpi"], self.dpi)
                     self.assertLessEqual(r["height"], rect[3] - rect[1],
                                          "%r needs %d px in %s %s pt, its box is %d px high"
                                          % (c["text"], r["height"], face, points, rect[3] - rect[1]))
 
     def test_backdrop_title_labels_fit(self):
-        b = wr.window_in(self.snaps["welcome"], rig.BACKDROP)
+        b = window_in(self.snaps["welcome"], rig.BACKDROP)
         statics = [c for c in b["controls"] if c["class"] == "Static"]
         for box in BACKDROP_LABELS:
             want = self.pxbox(box)
-            found = [c for c in statics if all(abs(g - e) <= 1 for g, e in zip(rel(c["rect"], b["client"][:2]), want))]
+            found = [c for c in statics if near(rel(c["rect"], b["client"][:2]), want)]
             self.assertTrue(found, "no backdrop label at %r px" % (want,))
             face, points, bold, italic = TITLE_FONT
             r = self.p.uia("textheight", face, str(points), "1", "0", str(want[2]), found[0]["text"])
@@ -204,12 +300,11 @@ class Layout:
 
     def test_backdrop_is_teal_around_the_wizard(self):
         shot = self.shots["welcome"]
-        b = wr.window_in(self.snaps["welcome"], rig.BACKDROP)
+        b = window_in(self.snaps["welcome"], rig.BACKDROP)
         wl, wt, wr_, wb = self.window("welcome")["rect"]
         cl, ct, cr, cb = b["client"]
         points = [(x, y) for x in range(cl + 5, cr - 5, 97) for y in range(ct + self.px(900), cb - 5, 89)
                   if not (wl - 2 <= x < wr_ + 2 and wt - 2 <= y < wb + 2)]
-        self.assertGreater(len(points), 20)
         wrong = [(xy, shot.pixel(*xy)) for xy in points if shot.pixel(*xy) != TEAL]
         self.assertEqual(wrong, [])
 
@@ -260,7 +355,7 @@ class Layout:
             others += [r for r, _, _ in boxes]
             for rect, _, c in boxes:
                 with self.subTest(window=name, label=c["text"]):
-                    self.assertGreater(wr.dark_pixels(shot, rect), 15, "no text drawn in the box")
+                    self.assertGreater(rig.dark_pixels(shot, rect), 15, "no text drawn in the box")
                     l, t, r, b = rect
                     stray = []
                     for (x, y), rgb in shot.pixels_in(l - 3, t - 3, r + 3, b + 3):
@@ -294,7 +389,7 @@ class Layout:
         pictures = sorted((c for c in w["controls"] if c["class"] == "RtPicture"),
                           key=lambda c: c["rect"][2] - c["rect"][0])
         gauge, drive = pictures[-1], pictures[0]
-        self.assertIn(gauge["text"], [wr.gauge_percent_after(n) for n in range(1, 21)])
+        self.assertIn(gauge["text"], [rig.gauge_percent_after(n) for n in range(1, 21)])
         shot = self.shots["copying"]
         l, t, r, b = gauge["rect"]
         self.assertEqual(shot.pixel(l + 4, (t + b) // 2), DARK_RED)

@@ -14,7 +14,7 @@ import install_rig as rig  # noqa: E402
 class PlatformUnits(unittest.TestCase):
     def test_every_check_passes(self):
         with we.Prefix(disk=False, name=type(self).__name__) as p:
-            code, out = we._run(["wine", rig.tool("platform_units.exe")], p.env, 120, check=False)
+            code, out = p.run(rig.tool("platform_units.exe"), timeout=120)
         out = out.replace("\r", "")
         self.assertRegex(out, r"(?m)^\d+ checks, 0 failed$", out)
         self.assertEqual(code, 0, out)

@@ -6,22 +6,28 @@ Pieces:
                a Wine prefix of the build's architecture with fonts, font replacements and a 1024x768
                virtual desktop; built once per build tree and copied for each test
   Prefix       a fresh copy of the template in a temp dir, with the installer
-               folder mapped as drive D:, a persistent wineserver, and helpers to
-               start programs, call uia.exe, press keys, take screenshots and
-               compare the drive_c tree before and after
+               folder mapped as drive D:, a persistent wineserver and one uia server, and
+               helpers to start programs, call uia.exe, press keys and click, take
+               screenshots, hold a file open, and compare the drive_c tree before and
+               after; reset() puts it back as it was made, so that the cases of a test
+               class or module share one prefix
+  shared_prefix(dpi)
+               the prefix that the tests of one module share, made on first use
   wait_for     polls a condition with a time bound (tests never sleep blindly)
 
 Paths come from the environment that CMake sets for each ctest test:
   SETUP_E2E_DISK         the installer folder (SETUP.EXE and its files)
   SETUP_E2E_UIA          uia.exe
-  SETUP_E2E_TEMPLATE     the prefix template folder
+  SETUP_E2E_TEMPLATE     the prefix template folder (at 96 DPI; the one at 144 DPI is beside
+                         it, with "-144dpi" after its name)
   SETUP_E2E_SCREENSHOTS  where screenshots go
   SETUP_E2E_OBJDUMP      the objdump of the build's toolchain
   SETUP_E2E_ARCH         win32 (the 32-bit build, the default) or win64 (the 64-bit build):
                          the prefix architecture and the Wine loader follow it
 
 Run as a program:
-  python3 wineenv.py template [--dpi N] PATH   make the prefix template (idempotent)
+  python3 wineenv.py template PATH   make the prefix templates PATH (96 DPI) and PATH-144dpi
+                                     (idempotent)
 """
 
 import atexit
@@ -48,11 +54,13 @@ ARCHES = ("win32", "win64")
 WINE64_BIN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "wine64-bin")
 WINE64_LOADER = "/usr/lib/wine/wine64"
 UIA_ATTEMPTS = 3  # runs of one uia call that leaves no result before the call fails
-UIA_OWN_EXIT_CODES = (71, 72, 73)  # uia's own failures: not found, usage, result not written
+UIA_OWN_EXIT_CODES = (71, 72, 73, 74)  # uia's own: not found, usage, result not written, refused
 SERVER_IDLE_SECONDS = 60  # a prefix's wineserver ends by itself after this long without clients
 WAIT_SLICE = 2.0  # seconds that one wait inside uia may take before the rig looks again
 TEMPLATE_STAMP = "setup-e2e-template.stamp"
-TEMPLATE_VERSION = "3"  # bump when the template's settings change
+TEMPLATE_VERSION = "4"  # bump when the template's settings change
+HIGH_DPI = 144  # the second template's screen resolution
+SPARE_DRIVES = "ef"  # drive letters every prefix has, each an empty folder of its own until a test maps it
 
 REG_SETTINGS = r"""REGEDIT4
 
@@ -134,7 +142,7 @@ def wait_for(condition, timeout, interval=0.1, what="condition"):
             return value
         if time.monotonic() >= deadline:
             raise TimeoutError("timed out after %.1f s waiting for %s" % (timeout, what))
-        time.sleep(interval)
+        time.sleep(interval)  # the step between two looks of this bounded wait
 
 
 def twips_to_px(twips, dpi):
@@ -300,9 +308,21 @@ def template_is_ready(path, arch=None):
         return False
 
 
-def make_template(path, display, dpi=None, arch=None):
+def template_for(dpi=None):
+    """The template folder for a screen resolution: SETUP_E2E_TEMPLATE at Wine's default 96 DPI,
+    the one beside it at HIGH_DPI."""
+    base = env_path("SETUP_E2E_TEMPLATE")
+    if dpi in (None, 96):
+        return base
+    if dpi != HIGH_DPI:
+        raise E2EError("there is no prefix template at %s DPI, only at 96 and %d" % (dpi, HIGH_DPI))
+    return "%s-%ddpi" % (base, dpi)
+
+
+def make_template(path, display, dpi=None, arch=None, base=None):
     """Makes a ready Wine prefix at `path` unless one with the current settings and
-    architecture is there.
+    architecture is there: from scratch, or as a copy of the ready template `base` with
+    the screen resolution `dpi` set.
 
     Built in a sibling folder and renamed into place, so an interrupted run never
     leaves a half-made template behind."""
@@ -314,13 +334,17 @@ def make_template(path, display, dpi=None, arch=None):
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     env = wine_env(partial, display, arch)
     try:
-        _run(["wine", "wineboot", "-i"], env, 300)
-        fonts = os.path.join(partial, "drive_c", "windows", "Fonts")
-        os.makedirs(fonts, exist_ok=True)
-        for name in sorted(os.listdir("/usr/share/wine/fonts")):
-            if name.lower().endswith(".ttf"):
-                shutil.copy2(os.path.join("/usr/share/wine/fonts", name), fonts)
-        set_registry(env, REG_SETTINGS)
+        if base:
+            _run(["cp", "-a", base, partial], None, 300)
+            os.unlink(os.path.join(partial, TEMPLATE_STAMP))
+        else:
+            _run(["wine", "wineboot", "-i"], env, 300)
+            fonts = os.path.join(partial, "drive_c", "windows", "Fonts")
+            os.makedirs(fonts, exist_ok=True)
+            for name in sorted(os.listdir("/usr/share/wine/fonts")):
+                if name.lower().endswith(".ttf"):
+                    shutil.copy2(os.path.join("/usr/share/wine/fonts", name), fonts)
+            set_registry(env, REG_SETTINGS)
         if dpi:
             set_registry(env, dpi_reg(dpi))
         # Let the server end by itself so that it writes the registry files.
@@ -335,6 +359,30 @@ def make_template(path, display, dpi=None, arch=None):
     return True
 
 
+def make_templates(path, display):
+    """The two templates the tests use: `path` at 96 DPI and, copied from it, the one at
+    HIGH_DPI. Returns the paths that were made."""
+    made = []
+    if make_template(path, display):
+        made.append(path)
+    high = "%s-%ddpi" % (path, HIGH_DPI)
+    if make_template(high, display, dpi=HIGH_DPI, base=path):
+        made.append(high)
+    return made
+
+
+def map_drive(prefix_path, letter, folder):
+    """Makes `folder` drive `letter` of the prefix at `prefix_path` (a dosdevices link, which
+    Wine follows at once; its "::" twin, the raw device, is removed). Returns the folder."""
+    dosdevices = os.path.join(prefix_path, "dosdevices")
+    for link in (letter + ":", letter + "::"):
+        p = os.path.join(dosdevices, link)
+        if os.path.lexists(p):
+            os.unlink(p)
+    os.symlink(os.path.abspath(folder), os.path.join(dosdevices, letter + ":"))
+    return folder
+
+
 def tree_of(root):
     """{relative path: (kind, size, mtime_ns)} for everything under root (links not followed)."""
     tree = {}
@@ -347,6 +395,24 @@ def tree_of(root):
             tree[rel] = (kind, 0 if kind == "dir" else st.st_size,
                          0 if kind == "dir" else st.st_mtime_ns)
     return tree
+
+
+# Keys that Wine rewrites by itself whenever a prefix's programs start: its display driver
+# records the graphics adapter under the display class.
+WINE_OWN_KEYS = ("[System\\\\CurrentControlSet\\\\Control\\\\Class\\\\{4D36E968-E325-11CE-BFC1-08002BE10318}\\\\",)
+
+
+def registry_diff(before, after):
+    """The keys added, removed or changed between two Prefix.registry() readings, but for
+    WINE_OWN_KEYS."""
+    changes = []
+    for k in sorted(set(before) | set(after)):
+        if k[1].startswith(WINE_OWN_KEYS):
+            continue
+        if before.get(k) != after.get(k):
+            kind = "added" if k not in before else "removed" if k not in after else "changed"
+            changes.append("%s %s %s" % (kind, k[0], k[1]))
+    return changes
 
 
 def tree_diff(before, after):
@@ -404,21 +470,6 @@ class Screenshot:
                 yield (x, y), self.pixel(x, y)
 
 
-def icon_kind(shot, rect):
-    """Tells the standard message-box icon in a screen box by its dominant colour."""
-    red = yellow = blue = 0
-    for _, (r, g, b) in shot.pixels_in(*rect):
-        if r > 160 and g < 90 and b < 90:
-            red += 1
-        elif r > 180 and g >= 90 and b < 110:  # orange to yellow triangle
-            yellow += 1
-        elif b > 150 and r < 120:
-            blue += 1
-    counts = {"hand": red, "exclamation": yellow, "asterisk": blue}
-    best = max(counts, key=counts.get)
-    return best if counts[best] >= 20 else "unknown"
-
-
 class Process:
     """A Wine program started in the background."""
 
@@ -439,6 +490,10 @@ class Process:
     @property
     def returncode(self):
         return self.popen.poll()
+
+    def stop(self):
+        """Ends the program if it still runs."""
+        _end(self.popen)
 
     def log(self):
         try:
@@ -507,6 +562,38 @@ class UiaServer:
         _end(self.popen)
 
 
+class Holder:
+    """hold.exe keeping a file of the prefix open, shared with nobody, until release()."""
+
+    def __init__(self, prefix, windows_file, timeout=30):
+        self.file = windows_file
+        work = tempfile.mkdtemp(prefix="hold-", dir=prefix.root)
+        ready = os.path.join(work, "ready")
+        hold = os.path.join(os.path.dirname(os.path.abspath(env_path("SETUP_E2E_UIA"))), "plant", "hold.exe")
+        log_path = os.path.join(work, "hold.log")
+        with open(log_path, "wb") as log:
+            popen = subprocess.Popen(["wine", hold, windows_file, to_windows_path(ready)], env=prefix.env,
+                                     cwd=prefix.root, stdin=subprocess.PIPE, stdout=log,
+                                     stderr=subprocess.STDOUT, start_new_session=True)
+        self.proc = Process(popen, log_path)
+        prefix.processes.append(self.proc)
+        wait_for(lambda: os.path.exists(ready) or not self.proc.running(), timeout,
+                 what="%s to be held open" % windows_file)
+        if not self.proc.running():
+            raise E2EError("hold.exe could not hold %s open (exit %s)" % (windows_file, self.proc.returncode))
+
+    def holding(self):
+        return self.proc.running()
+
+    def release(self, timeout=30):
+        """Lets go of the file and waits for hold.exe to end; returns its exit code (0)."""
+        try:
+            self.proc.popen.stdin.close()
+        except OSError:
+            pass
+        return self.proc.wait(timeout)
+
+
 _shared_display = None
 
 
@@ -519,28 +606,44 @@ def shared_display():
     return _shared_display
 
 
+_shared_prefixes = {}
+
+
+def shared_prefix(dpi=None):
+    """The prefix that the tests of one module share at a screen resolution, made on first use
+    and closed when the interpreter ends. Tests call reset() on it before they use it."""
+    p = _shared_prefixes.get(dpi)
+    if p is None or p.closed:
+        p = _shared_prefixes[dpi] = Prefix(dpi=dpi, name="shared" if dpi is None else "shared-%ddpi" % dpi)
+    return p
+
+
 class Prefix:
-    """A throwaway copy of the template prefix for one test, with its own wineserver.
+    """A throwaway copy of the template prefix with its own wineserver and uia server.
 
     Always close() it (or use it as a context manager): that kills every Wine
-    process of the prefix and removes the copy, also after a failure."""
+    process of the prefix and removes the copy, also after a failure. reset() brings it back
+    to the state it was made in, for the next case."""
 
     def __init__(self, display=None, template=None, disk=None, dpi=None, screenshots=None, name="test"):
         display = display or shared_display()
         self.display = display
         self.name = name
+        self.closed = False
         self.root = tempfile.mkdtemp(prefix="setup-e2e-")
         self.path = os.path.join(self.root, "prefix")
         self.env = wine_env(self.path, display.name)
         self.processes = []
         self._uia_server = None
         self.uia_exe = os.environ.get("SETUP_E2E_UIA")
-        self.screenshot_dir = os.path.join(screenshots or env_path("SETUP_E2E_SCREENSHOTS"), name)
+        self.screenshots = screenshots or env_path("SETUP_E2E_SCREENSHOTS")
         self._shots = 0
-        shutil.rmtree(self.screenshot_dir, ignore_errors=True)  # no pictures from an earlier run
+        self.set_screenshot_dir(name)
+        self.disk_source = None
+        self.cache = {}  # facts about the prefix that do not change, for the rig's helpers
         _open.append(self)
         try:
-            template = template or env_path("SETUP_E2E_TEMPLATE")
+            template = template or template_for(dpi)
             if not template_is_ready(template):
                 raise E2EError("prefix template %s is missing (the ctest fixture makes it)" % template)
             _run(["cp", "-a", template, self.path], None, 120)
@@ -550,39 +653,92 @@ class Prefix:
                 disk = disk or env_path("SETUP_E2E_DISK")
                 if not os.path.isfile(os.path.join(disk, "SETUP.EXE")):
                     raise E2EError("no SETUP.EXE in %s (build the win32 or win64 preset first)" % disk)
+                self.disk_source = disk
                 self.disk = self.map_drive("d", disk)
+            # Wine lists the drives it finds when its first program starts: a drive mapped
+            # later can be used by its path but is missing from the drive list. The spare
+            # letters are mapped now, to empty folders, for the tests to point elsewhere.
+            for letter in SPARE_DRIVES:
+                self.new_drive(letter)
             start_wineserver(self.env)
-            if dpi:
-                set_registry(self.env, dpi_reg(dpi))
+            if self.uia_exe:
+                # The uia server is the prefix's first program: Wine's own start-up is over before
+                # the state that reset() returns to is taken.
+                got = self.dpi()["dpi_x"]
+                if got != (dpi or 96):
+                    raise E2EError("the prefix from %s has a screen at %s DPI, not %s"
+                                   % (template, got, dpi or 96))
+            self._drives = sorted(os.listdir(os.path.join(self.path, "dosdevices")))
+            self._drive_c_made = self.drive_c_tree()
+            self._disk_made = tree_of(self.disk) if self.disk else None
         except BaseException:
             self.close()
             raise
+
+    def set_screenshot_dir(self, name):
+        """Screenshots from now on go to <screenshots>/<name>/ (emptied of an earlier run's)."""
+        self.screenshot_dir = os.path.join(self.screenshots, name)
+        shutil.rmtree(self.screenshot_dir, ignore_errors=True)
 
     # -- set-up
 
     def map_drive(self, letter, source_dir, copy=True):
         """Maps a folder as a drive letter: a copy of it in the test's temp dir, or with
-        copy=False the folder itself (for example a size-limited tmpfs)."""
+        copy=False the folder itself (for example a size-limited tmpfs). In Wine a
+        dosdevices link is a drive at once. Returns the folder that is the drive."""
         target = source_dir
         if copy:
             target = os.path.join(self.root, "drive-" + letter)
+            shutil.rmtree(target, ignore_errors=True)
             shutil.copytree(source_dir, target, symlinks=True)
+        return map_drive(self.path, letter, target)
+
+    def new_drive(self, letter):
+        """An empty folder of the test's own, mapped as drive `letter` (one of SPARE_DRIVES for
+        a drive that shows in the drive list); returns the folder."""
+        folder = os.path.join(self.root, "drive-" + letter)
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        return self.map_drive(letter, folder, copy=False)
+
+    def reset(self, name=None):
+        """Puts the prefix back as it was made, for the next case: ends the programs started in
+        it, removes whatever was added on drive C:, makes the installer folder a copy of the
+        built one again and removes the drives mapped since. Files that Wine itself changes
+        on drive C: are left alone. With `name`, screenshots go to a folder of that name."""
+        for proc in self.processes:
+            proc.stop()
+        self.processes = []
+        for rel in sorted(set(self.drive_c_tree()) - set(self._drive_c_made), reverse=True):
+            path = os.path.join(self.drive_c, rel)
+            if os.path.isdir(path) and not os.path.islink(path):
+                shutil.rmtree(path, ignore_errors=True)
+            elif os.path.lexists(path):
+                os.unlink(path)
         dosdevices = os.path.join(self.path, "dosdevices")
-        for link in (letter + ":", letter + "::"):
-            p = os.path.join(dosdevices, link)
-            if os.path.lexists(p):
-                os.unlink(p)
-        os.symlink(os.path.abspath(target), os.path.join(dosdevices, letter + ":"))
-        return target
+        for link in sorted(set(os.listdir(dosdevices)) - set(self._drives)):
+            os.unlink(os.path.join(dosdevices, link))
+        for letter in SPARE_DRIVES:
+            self.new_drive(letter)
+        if self.disk:
+            if not os.path.isdir(self.disk) or tree_of(self.disk) != self._disk_made:
+                self.disk = self.map_drive("d", self.disk_source)
+                self._disk_made = tree_of(self.disk)
+            elif os.path.realpath(os.path.join(dosdevices, "d:")) != os.path.realpath(self.disk):
+                self.disk = self.map_drive("d", self.disk, copy=False)
+        if name:
+            self.set_screenshot_dir(name)
+        return self
 
     # -- programs
 
-    def start(self, windows_exe, cwd=None, args=()):
-        """Starts `wine windows_exe` in the background from the Unix folder cwd."""
-        log_path = os.path.join(self.root, "wine-%d.log" % len(self.processes))
-        log = open(log_path, "wb")
+    def start(self, windows_exe, cwd=None, args=(), env=None):
+        """Starts `wine windows_exe` in the background from the Unix folder cwd, with the
+        prefix's environment or `env`."""
+        fd, log_path = tempfile.mkstemp(prefix="wine-", suffix=".log", dir=self.root)
+        log = os.fdopen(fd, "wb")
         try:
-            popen = subprocess.Popen(["wine", windows_exe] + list(args), env=self.env,
+            popen = subprocess.Popen(["wine", windows_exe] + list(args), env=env or self.env,
                                      cwd=cwd or self.root, stdin=subprocess.DEVNULL,
                                      stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
         finally:
@@ -590,6 +746,16 @@ class Prefix:
         proc = Process(popen, log_path)
         self.processes.append(proc)
         return proc
+
+    def run(self, windows_exe, *args, timeout=60, env=None):
+        """Runs a Wine program to its end; returns (exit code, output)."""
+        return _run(["wine", windows_exe] + list(args), env or self.env, timeout, check=False,
+                    cwd=self.root)
+
+    def hold_open(self, windows_file):
+        """A Holder: hold.exe with the file open and shared with nobody, until released
+        (reset() ends it at the latest)."""
+        return Holder(self, windows_file)
 
     def uia(self, *args, timeout=30):
         """Runs a uia call with the arguments and returns its JSON object: through the prefix's
@@ -629,21 +795,30 @@ class Prefix:
                     break
         raise E2EError(failure)
 
+    def _uia_ok(self, *args):
+        r = self.uia(*args)
+        if not r["ok"]:
+            raise E2EError("uia %s: %s" % (" ".join(repr(a) for a in args), r.get("error")))
+        return r
+
     def windows(self, visible_only=True):
         ws = self.uia("windows")["windows"]
         return [w for w in ws if w["visible"] or not visible_only]
 
+    def titles(self):
+        return sorted(w["title"] for w in self.windows())
+
     def window(self, title):
-        """The visible top-level window with that title, or None."""
+        """The visible top-level window with that title (or "#handle"), or None."""
         for w in self.windows():
-            if w["title"] == title:
+            if w["title"] == title or w["hwnd"] == title:
                 return w
         return None
 
-    def _uia_wait(self, command, title, deadline):
-        """One bounded wait inside uia, at most WAIT_SLICE long; True when it was met."""
+    def _sliced_wait(self, args, deadline):
+        """One bounded wait inside uia, at most WAIT_SLICE long; its result."""
         left = max(0.0, min(deadline - time.monotonic(), WAIT_SLICE))
-        return self.uia(command, title, str(int(left * 1000)), timeout=left + 30)["met"]
+        return self.uia(*args, str(int(left * 1000)), timeout=left + 30)
 
     def wait_window(self, title, timeout=30, proc=None):
         """Waits for a visible window with that title and returns its facts; fails early if
@@ -653,67 +828,115 @@ class Prefix:
             if proc is not None and not proc.running():
                 raise E2EError("program ended (exit %s) before window %r appeared; log:\n%s"
                                % (proc.returncode, title, proc.log()))
-            if self._uia_wait("waitwindow", title, deadline):
+            if self._sliced_wait(("waitwindow", title), deadline)["met"]:
                 window = self.window(title)
                 if window:
                     return window
             if time.monotonic() >= deadline:
                 break
-        titles = [w["title"] for w in self.windows()]
         shot = self.screenshot("timeout")
         raise TimeoutError("timed out after %.1f s waiting for window %r; visible windows: %r; screen: %s"
-                           % (timeout, title, titles, shot.path))
+                           % (timeout, title, self.titles(), shot.path))
 
     def wait_window_gone(self, title, timeout=30):
         deadline = time.monotonic() + timeout
-        while not self._uia_wait("waitgone", title, deadline):
+        while not self._sliced_wait(("waitgone", title), deadline)["met"]:
             if time.monotonic() >= deadline:
-                raise TimeoutError("timed out after %.1f s waiting for window %r to close" % (timeout, title))
+                raise TimeoutError("timed out after %.1f s waiting for window %r to close; visible: %r"
+                                   % (timeout, title, self.titles()))
         return True
 
+    def wait_titles(self, titles, timeout=15):
+        """Waits until the visible windows have exactly these titles."""
+        want = sorted(titles)
+        try:
+            return wait_for(lambda: self.titles() == want, timeout, what="windows %r" % want)
+        except TimeoutError as e:
+            raise TimeoutError("%s; visible: %r" % (e, self.titles())) from None
+
+    def wait_focus(self, window, cls=None, text=None, timeout=10):
+        """Waits until `window` (a title or "#handle") is in front with the focus on a control
+        of that class and text (None: any); returns the focus facts."""
+        deadline = time.monotonic() + timeout
+        while True:
+            r = self._sliced_wait(("waitfocus", window, cls or "", "" if text is None else text), deadline)
+            if r["met"]:
+                return r
+            if time.monotonic() >= deadline:
+                raise TimeoutError("timed out after %.1f s waiting for the focus on %s %r in %r; focus: %s %r in %r"
+                                   % (timeout, cls or "", text, window, r.get("focus_class"),
+                                      r.get("focus_text"), r.get("foreground_title")))
+
     def controls(self, title):
-        r = self.uia("controls", title)
-        if not r["ok"]:
-            raise E2EError("uia controls %r: %s" % (title, r.get("error")))
-        return r["controls"]
+        return self._uia_ok("controls", title)["controls"]
+
+    def buttons(self, title):
+        """The visible buttons of a window by their text (without "&" marks)."""
+        return {c["text"].replace("&", ""): c for c in self.controls(title)
+                if c["class"] == "Button" and c["visible"]}
 
     def focus(self):
         return self.uia("focus")
 
     def click(self, window_title, button_text):
-        r = self.uia("click", window_title, button_text)
-        if not r["ok"]:
-            raise E2EError("uia click %r %r: %s" % (window_title, button_text, r.get("error")))
-        return r
+        """Presses a button as a click on it would: refused, and so a failure, when the button
+        is disabled or hidden."""
+        return self._uia_ok("click", window_title, button_text)
 
     def close_window(self, title):
-        r = self.uia("close", title)
-        if not r["ok"]:
-            raise E2EError("uia close %r: %s" % (title, r.get("error")))
-        return r
+        """The window's close box (its system menu's Close)."""
+        return self._uia_ok("close", title)
 
     def set_text(self, window_title, control_id, text):
-        return self.uia("settext", window_title, str(control_id), text)
+        """Sets an edit control's text directly, for text that keys cannot type. The text reaches
+        Wine through a pipe as UTF-8, whatever the locale."""
+        return self._uia_ok("settext", window_title, str(control_id), text)
 
     def dpi(self):
         return self.uia("dpi")
 
-    def message_box(self, title):
+    def message_box(self, title, timeout=10):
         """Title, text, buttons and icon ("hand", "exclamation", "asterisk", "question",
-        "none") of the message box with that title. When the icon handle does not
-        tell, the icon is told by its colours on screen: a red disc, a yellow
-        triangle, or a blue/white bubble."""
-        r = self.uia("msgbox", title)
-        if not r["ok"]:
-            raise E2EError("uia msgbox %r: %s" % (title, r.get("error")))
-        if r["has_icon"] and r["icon"] == "other":
-            shot = self.screenshot("msgbox")
-            r["icon"] = icon_kind(shot, r["icon_rect"])
-        return r
+        "none") of the message box with that title or handle, once its icon is on the screen."""
+        def painted():
+            r = self._uia_ok("msgbox", title)
+            return r if not r["has_icon"] or r["icon"] != "unknown" else None
+        return wait_for(painted, timeout, what="the icon of message box %r on the screen" % title)
+
+    # -- the user's keyboard and mouse
+
+    def xdotool(self, *args):
+        """One xdotool command on the prefix's display: its steps (key, type, mousemove,
+        click, ...) follow one another at once."""
+        _run(["xdotool"] + [str(a) for a in args], self.env, 60)
 
     def key(self, *keys):
         """Presses keys (xdotool names: Return, Escape, Tab) into the focused window."""
-        _run(["xdotool", "key"] + list(keys), self.env, 30)
+        self.xdotool("key", *keys)
+
+    def type_text(self, text):
+        """Types text into the focused window with real key events."""
+        self.xdotool("type", "--delay", "10", text)
+
+    def click_at(self, x, y):
+        """A real left click at a screen point."""
+        self.xdotool("mousemove", x, y, "click", "1")
+
+    def mouse_click(self, window, button_text):
+        """A real left click in the middle of a visible button of a window."""
+        b = self.buttons(window).get(button_text)
+        if not b:
+            raise E2EError("no button %r on %r" % (button_text, window))
+        left, top, right, bottom = b["rect"]
+        self.click_at((left + right) // 2, (top + bottom) // 2)
+        return b
+
+    def drag(self, x, y, dx, dy):
+        """Presses the left button at (x, y), moves by (dx, dy) in two steps and lets go."""
+        self.xdotool("mousemove", x, y, "mousedown", "1", "mousemove", x + dx // 2, y + dy // 2,
+                     "mousemove", x + dx, y + dy, "mouseup", "1")
+
+    # -- the screen
 
     def screenshot(self, label):
         """Saves the whole screen as <screenshots>/<test>/<n>-<label>.png and returns it."""
@@ -723,12 +946,44 @@ class Prefix:
         _run(["import", "-window", "root", path], self.env, 60)
         return Screenshot(path)
 
+    def screenshot_when(self, label, shows, timeout=15, what=None):
+        """A screenshot taken once the screen shows what `shows(shot)` looks for: a window
+        paints a moment after it appears, so a picture taken at once may not show it yet."""
+        return wait_for(lambda: (lambda s: s if shows(s) else None)(self.screenshot(label)), timeout,
+                        interval=0.2, what=what or "the screen for %r" % label)
+
     def drive_c_tree(self):
         return tree_of(self.drive_c)
+
+    def registry(self):
+        """The prefix's whole registry as Wine keeps it on disk: {(file, key): value lines},
+        without the times Wine stamps on keys. The wineserver writes its files when it ends,
+        so every program of the prefix is ended first, and the server started again after."""
+        for proc in self.processes:
+            proc.stop()
+        if self._uia_server is not None:
+            self._uia_server.close()
+            self._uia_server = None
+        stop_wineserver(self.env)
+        keys = {}
+        for name in ("system.reg", "user.reg", "userdef.reg"):
+            key = None
+            with open(os.path.join(self.path, name), encoding="utf-8", errors="replace") as f:
+                for line in f:
+                    line = line.rstrip("\n")
+                    if line.startswith("["):
+                        key = (name, line[:line.rindex("]") + 1])
+                        keys[key] = []
+                    elif key and line and not line.startswith("#time="):
+                        keys[key].append(line)
+        start_wineserver(self.env)
+        self.dpi()
+        return {k: tuple(v) for k, v in keys.items()}
 
     # -- tear-down
 
     def close(self):
+        self.closed = True
         if self in _open:
             _open.remove(self)
         if self._uia_server is not None:
@@ -746,19 +1001,14 @@ class Prefix:
 
 
 def main(argv):
-    if len(argv) >= 2 and argv[0] == "template":
-        dpi = None
-        rest = argv[1:]
-        if rest[0] == "--dpi":
-            dpi, rest = int(rest[1]), rest[2:]
-        path = os.path.abspath(rest[0])
+    if len(argv) == 2 and argv[0] == "template":
+        path = os.path.abspath(argv[1])
         t0 = time.monotonic()
-        if template_is_ready(path):
-            print("prefix template ready: %s" % path)
-            return 0
         with Display() as display:
-            make_template(path, display.name, dpi=dpi)
-        print("prefix template made in %.1f s: %s" % (time.monotonic() - t0, path))
+            made = make_templates(path, display.name)
+        for p in made:
+            print("prefix template made: %s" % p)
+        print("prefix templates ready in %.1f s: %s and its %d-DPI twin" % (time.monotonic() - t0, path, HIGH_DPI))
         return 0
     print(__doc__, file=sys.stderr)
     return 2

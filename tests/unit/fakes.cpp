@@ -168,6 +168,15 @@ void Installer::AddPayload(uint64_t eachSize) {
   for (const auto& row : install::InstallManifest) fs.AddFile(app.Path() + L"\\" + row.source, eachSize);
 }
 
+int Installer::InstallInto(const std::wstring& folder) {
+  ui.WhenClick(L"Welcome", L"Command2");
+  ui.When(L"Where", [this, folder](rt::Form& f) {
+    f[L"Label5"].SetCaption(folder);
+    ui.Click(f, L"Command2");
+  });
+  return Run();
+}
+
 int Installer::Run() {
   try {
     app.Run(program.SetupMain);

@@ -77,6 +77,9 @@ struct Installer {
   void AddPayload(uint64_t eachSize = 1000);
   // Runs the program until it ends or the script is done; returns the exit code or -1.
   int Run();
+  // A whole run: Next > on the welcome page, `folder` put in the destination page's label,
+  // Next > there; returns Run()'s result.
+  int InstallInto(const std::wstring& folder = L"C:\\Program Files\\Quorvant '99");
 
   headless::Backend ui;
   FakeFileSystem fs;

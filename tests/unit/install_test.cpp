@@ -145,20 +145,10 @@ TEST(Status, NamesAreSourceAndDestinationPathsInUpperCase) {
   EXPECT_EQ(w[L"DestLabel"].Caption(), L"C:\\APPS\\Q99\\LICENSE.TXT");
 }
 
-// Whole runs from the destination page.
-int Install(Installer& in, const std::wstring& folder = L"C:\\Program Files\\Quorvant '99") {
-  in.ui.WhenClick(L"Welcome", L"Command2");
-  in.ui.When(L"Where", [&in, folder](rt::Form& f) {
-    f[L"Label5"].SetCaption(folder);
-    in.ui.Click(f, L"Command2");
-  });
-  return in.Run();
-}
-
 TEST(CopyRun, CopiesEveryRowInOrderThenMakesTheShortcut) {
   Installer in;
   in.AddPayload(240000);  // twenty files of 5 %
-  EXPECT_EQ(Install(in), 0);
+  EXPECT_EQ(in.InstallInto(), 0);
   std::vector<std::string> copies, order;
   for (const auto& c : in.fs.calls) {
     if (c.rfind("copy", 0) == 0) copies.push_back(c);
@@ -195,7 +185,7 @@ TEST(CopyRun, TheShortcutFollowsAnotherDestination) {
   Installer in;
   in.AddPayload();
   in.fs.AddFolder(L"E:\\");
-  EXPECT_EQ(Install(in, L"E:\\Apps"), 0);
+  EXPECT_EQ(in.InstallInto(L"E:\\Apps"), 0);
   EXPECT_EQ(in.kit.calls.at(0).target, L"E:\\Apps\\QV99.EXE");
 }
 
@@ -203,7 +193,7 @@ TEST(CopyRun, ExistingFilesAreOverwritten) {
   Installer in;
   in.AddPayload(777);
   in.fs.AddFile(L"C:\\Program Files\\Quorvant '99\\QV99.EXE", 5);
-  EXPECT_EQ(Install(in), 0);
+  EXPECT_EQ(in.InstallInto(), 0);
   EXPECT_EQ(in.fs.SizeOf(L"C:\\Program Files\\Quorvant '99\\QV99.EXE"), 777u);
 }
 
@@ -213,7 +203,7 @@ TEST(CopyRun, AMissingSourceStopsAtItsRowWithTheFailureMessage) {
     for (size_t i = 0; i < InstallManifest.size(); ++i) {
       if (i != k) fresh.fs.AddFile(std::wstring(L"D:\\DISK\\") + InstallManifest[i].source, 1000);
     }
-    EXPECT_EQ(Install(fresh), 0);
+    EXPECT_EQ(fresh.InstallInto(), 0);
     for (size_t i = 0; i < InstallManifest.size(); ++i) {
       EXPECT_EQ(fresh.fs.HasFile(fresh.constants.CopyTarget(InstallManifest[i])), i < k) << k << " " << i;
     }
@@ -229,7 +219,7 @@ TEST(CopyRun, ACopyThatFailsIsNeverReportedAsSuccess) {
   Installer in;
   in.AddPayload();
   in.fs.failCopyTo = L"\\DATA\\QV99.HLP";
-  EXPECT_EQ(Install(in), 0);
+  EXPECT_EQ(in.InstallInto(), 0);
   EXPECT_TRUE(in.fs.HasFile(L"C:\\Program Files\\Quorvant '99\\QV99.EXE"));  // row 8 stays
   EXPECT_FALSE(in.fs.HasFile(L"C:\\Program Files\\Quorvant '99\\DATA\\CUSTOMER.XLS"));
   ASSERT_EQ(in.ui.messages.size(), 1u);
@@ -242,7 +232,7 @@ TEST(CopyRun, AReadOnlyDestinationFileIsReportedNotOverwritten) {
   in.AddPayload(500);
   in.fs.AddFile(L"C:\\Program Files\\Quorvant '99\\MSVBVM50.DLL", 9);
   in.fs.MakeReadOnly(L"C:\\Program Files\\Quorvant '99\\MSVBVM50.DLL");
-  EXPECT_EQ(Install(in), 0);
+  EXPECT_EQ(in.InstallInto(), 0);
   EXPECT_EQ(in.fs.SizeOf(L"C:\\Program Files\\Quorvant '99\\MSVBVM50.DLL"), 9u);  // left as it was
   EXPECT_TRUE(in.fs.HasFile(L"C:\\Program Files\\Quorvant '99\\DATA\\UHOH.WAV"));  // row 5 stays
   EXPECT_FALSE(in.fs.HasFile(L"C:\\Program Files\\Quorvant '99\\STDOLE2.TLB"));
@@ -255,7 +245,7 @@ TEST(CopyRun, ASourceThatCannotBeOpenedStopsTheRun) {
   Installer in;
   in.AddPayload();
   in.fs.failOpen = L"STDOLE2.TL_";
-  EXPECT_EQ(Install(in), 0);
+  EXPECT_EQ(in.InstallInto(), 0);
   EXPECT_EQ(in.ui.messages.at(0).text, L"Setup Failed Due To An Error!");
   EXPECT_FALSE(in.fs.HasFile(L"C:\\Program Files\\Quorvant '99\\QV99.EXE"));
 }
@@ -264,7 +254,7 @@ TEST(Completion, ResultZeroGivesTwoMessagesInOrder) {
   Installer in;
   in.AddPayload();
   in.kit.result = 0;
-  EXPECT_EQ(Install(in), 0);
+  EXPECT_EQ(in.InstallInto(), 0);
   ASSERT_EQ(in.ui.messages.size(), 2u);
   EXPECT_EQ(in.ui.messages[0].text, L"There was an error creating shortcuts.");
   EXPECT_EQ(in.ui.messages[0].title, L"Shortcut Error");
@@ -279,7 +269,7 @@ TEST(Completion, AnyNonzeroResultIsSuccess) {
     Installer in;
     in.AddPayload();
     in.kit.result = result;
-    EXPECT_EQ(Install(in), 0);
+    EXPECT_EQ(in.InstallInto(), 0);
     ASSERT_EQ(in.ui.messages.size(), 1u);
     EXPECT_EQ(in.ui.messages[0].text, L"Quorvant '99 Installation Complete!");
   }
@@ -289,7 +279,7 @@ TEST(Completion, AMissingLibraryGoesBackToThePagesFailureMessage) {
   Installer in;
   in.AddPayload();
   in.kit.missing = true;
-  EXPECT_EQ(Install(in), 0);
+  EXPECT_EQ(in.InstallInto(), 0);
   for (const auto& row : InstallManifest) EXPECT_TRUE(in.fs.HasFile(in.constants.CopyTarget(row)));
   ASSERT_EQ(in.ui.messages.size(), 1u);
   EXPECT_EQ(in.ui.messages[0].text, L"Setup Failed Due To An Error!");

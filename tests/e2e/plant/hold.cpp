@@ -1,7 +1,25 @@
 // hold.exe FILE READY: opens FILE for reading and shares it with nobody, as a program that
-// has a file open exclusively does, then creates the file READY and keeps FILE open until
-// it is killed (or after ten minutes at most). Exit code 2 when FILE cannot be opened.
+// has a file open exclusively does, then creates the file READY and keeps FILE open until its
+// standard input ends (the test closes its end of the pipe to let go), ten minutes at most.
+// Exit codes: 0 let go, 1 bad usage, 2 FILE cannot be opened, 3 READY cannot be made, 4 the
+// ten minutes passed.
 #include <windows.h>
+
+namespace {
+
+constexpr DWORD kLongest = 10 * 60 * 1000;
+
+// Reads standard input until it ends; run on a thread of its own so that the wait is bounded.
+DWORD WINAPI DrainInput(void*) {
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  char buf[256];
+  DWORD got = 0;
+  while (ReadFile(in, buf, sizeof buf, &got, nullptr) && got > 0) {
+  }
+  return 0;
+}
+
+}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) return 1;
@@ -10,7 +28,8 @@ int wmain(int argc, wchar_t** argv) {
   HANDLE ready = CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (ready == INVALID_HANDLE_VALUE) return 3;
   CloseHandle(ready);
-  Sleep(10 * 60 * 1000);
+  HANDLE reader = CreateThread(nullptr, 0, DrainInput, nullptr, 0, nullptr);
+  const bool letGo = reader && WaitForSingleObject(reader, kLongest) == WAIT_OBJECT_0;
   CloseHandle(held);
-  return 0;
+  return letGo ? 0 : 4;
 }

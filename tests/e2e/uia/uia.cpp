@@ -10,12 +10,18 @@
 //   uia focus                        foreground window and focused control
 //   uia msgbox <window>              text, icon and buttons of a message box
 //   uia snapshot                     windows + controls of visible ones + focus
-//   uia click <window> <button>      posts BM_CLICK to the button with that text (after
-//                                    writing the result, as close does)
+//   uia click <window> <button>      posts BM_CLICK to the visible, enabled button with that
+//                                    text (after writing the result, as close does); a
+//                                    disabled or hidden button is refused (exit 74), as a
+//                                    user's click on it would do nothing
 //   uia close <window>               posts WM_SYSCOMMAND SC_CLOSE (the frame's close)
 //   uia settext <window> <id> <txt>  sets the text of the Edit with that control id
 //   uia waitwindow <title> <ms>      waits up to ms for a visible window with that title
 //   uia waitgone <title> <ms>        waits up to ms until no visible window has that title
+//   uia waitfocus <title> <class> <text> <ms>
+//                                    waits up to ms until the foreground window has that
+//                                    title (or handle) and its focused control that class and text
+//                                    ("-" or empty: any); reports "met" and the focus facts
 //   uia waitdialog <ms> <skip> <title>...
 //                                    waits up to ms for a visible dialog (a message box)
 //                                    with one of the titles and not among the handles
@@ -34,7 +40,7 @@
 // <window> is an exact title or "#<hex handle>". Button texts are compared
 // without "&" accelerator marks. Exit codes are uia's own, none of which Wine uses for its
 // failures: 0 done, 71 not found, 72 bad usage, 73 the result could not be written. Any other
-// code with no result written means that Wine did not run uia at all.
+// code with no result written means that Wine did not run uia at all. 74: a click refused.
 
 #include <windows.h>
 
@@ -47,7 +53,7 @@
 
 namespace {
 
-constexpr int kNotFound = 71, kUsage = 72, kNoOutput = 73;
+constexpr int kNotFound = 71, kUsage = 72, kNoOutput = 73, kRefused = 74;
 
 // ---------------------------------------------------------------- JSON output
 
@@ -359,6 +365,27 @@ void focusFacts(Json& j) {
     }
 }
 
+// The foreground window's title and its focused control's class and text, as focusFacts reports them.
+bool focusIs(const wchar_t* title, const wchar_t* cls, const wchar_t* text) {
+    HWND fg = GetForegroundWindow();
+    if (!fg) return false;
+    if (title[0] == L'#' ? fg != findWindow(title) : captionOf(fg) != title) return false;
+    GUITHREADINFO gti{};
+    gti.cbSize = sizeof gti;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(fg, nullptr), &gti) || !gti.hwndFocus) return !*cls && !*text;
+    if (*cls && _wcsicmp(classOf(gti.hwndFocus).c_str(), cls) != 0) return false;
+    return !*text || controlText(gti.hwndFocus) == text;
+}
+
+bool waitFocus(const wchar_t* title, const wchar_t* cls, const wchar_t* text, DWORD ms) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (focusIs(title, cls, text)) return true;
+        if (GetTickCount() - start >= ms) return false;
+        Sleep(20);
+    }
+}
+
 // Which standard icon a message box shows, when the Static's icon handle equals
 // one of the shared system icons as this process sees them.
 const char* iconName(HICON icon) {
@@ -370,6 +397,73 @@ const char* iconName(HICON icon) {
     for (const Known& k : known)
         if (icon && LoadIconW(nullptr, k.id) == icon) return k.name;
     return icon ? "other" : "none";
+}
+
+// The pixels of a screen box, or of a standard icon drawn on the colour `back` at that size, as
+// 32-bit BGRX values.
+std::vector<DWORD> pixels(int w, int h, HICON draw, COLORREF back, const RECT* fromScreen) {
+    std::vector<DWORD> out;
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bmp = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bmp && bits) {
+        HGDIOBJ old = SelectObject(mem, bmp);
+        if (fromScreen) {
+            BitBlt(mem, 0, 0, w, h, screen, fromScreen->left, fromScreen->top, SRCCOPY);
+        } else {
+            HBRUSH brush = CreateSolidBrush(back);
+            RECT all{0, 0, w, h};
+            FillRect(mem, &all, brush);
+            DeleteObject(brush);
+            DrawIconEx(mem, 0, 0, draw, w, h, 0, nullptr, DI_NORMAL);
+        }
+        GdiFlush();
+        const DWORD* p = static_cast<const DWORD*>(bits);
+        out.assign(p, p + static_cast<size_t>(w) * h);
+        SelectObject(mem, old);
+        DeleteObject(bmp);
+    }
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return out;
+}
+
+// The standard icon that the screen shows in `r`: each is drawn on the colour of the box's top
+// left pixel (an icon's corner is transparent) and compared with what is there. "unknown" when
+// none comes close, as before the box has painted.
+const char* iconOnScreen(const RECT& r) {
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    if (w <= 0 || h <= 0) return "unknown";
+    const std::vector<DWORD> shown = pixels(w, h, nullptr, 0, &r);
+    if (shown.empty()) return "unknown";
+    const DWORD corner = shown[0];
+    const COLORREF back = RGB((corner >> 16) & 0xFF, (corner >> 8) & 0xFF, corner & 0xFF);
+    struct Known { LPCWSTR id; const char* name; };
+    static const Known known[] = {
+        {IDI_HAND, "hand"}, {IDI_EXCLAMATION, "exclamation"},
+        {IDI_ASTERISK, "asterisk"}, {IDI_QUESTION, "question"},
+    };
+    const char* best = "unknown";
+    double bestDiff = 1e18;
+    for (const Known& k : known) {
+        const std::vector<DWORD> drawn = pixels(w, h, LoadIconW(nullptr, k.id), back, nullptr);
+        if (drawn.size() != shown.size()) continue;
+        double diff = 0;
+        for (size_t i = 0; i < shown.size(); ++i) {
+            for (int s = 0; s < 24; s += 8) diff += std::abs(int((shown[i] >> s) & 0xFF) - int((drawn[i] >> s) & 0xFF));
+        }
+        diff /= 3.0 * shown.size();
+        if (diff < bestDiff) { bestDiff = diff; best = k.name; }
+    }
+    // Drawn alike, the icons differ by a few levels at most; a blank box differs by far more.
+    return bestDiff <= 8.0 ? best : "unknown";
 }
 
 void msgboxFacts(Json& j, HWND box) {
@@ -388,11 +482,13 @@ void msgboxFacts(Json& j, HWND box) {
         if (SendMessageTimeoutW(iconCtl, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &r))
             icon = reinterpret_cast<HICON>(r);
     }
-    // Across processes Wine hands out per-process icon handles, so this often says
-    // "other"; the tests then tell the icon by its colours in a screenshot of icon_rect.
-    j.key("icon"); j.str(iconName(icon));
     RECT ir{};
     if (iconCtl) GetWindowRect(iconCtl, &ir);
+    const char* name = iconName(icon);
+    // Across processes Wine hands out per-process icon handles, so the handle seldom tells;
+    // then the icon on the screen does.
+    if (std::strcmp(name, "other") == 0) name = iconOnScreen(ir);
+    j.key("icon"); j.str(name);
     j.key("icon_rect"); j.rect(ir);
     j.key("buttons"); j.begin('[');
     for (HWND c : directChildren(box)) {
@@ -521,12 +617,16 @@ Outcome run(const std::vector<const wchar_t*>& args) {
     } else if (cmd == L"click" && need(3)) {
         HWND w = findWindow(args[1]);
         HWND b = w ? findChild(w, L"Button", withoutAmpersands(args[2])) : nullptr;
-        if (b) {
+        if (b && !(IsWindowEnabled(b) && IsWindowVisible(b))) {
+            // BM_CLICK would press even a disabled button, which no user can: refused.
+            j.key("button"); j.hwnd(b);
+            result(j, false, IsWindowVisible(b) ? "button is disabled" : "button is hidden");
+            rc = kRefused;
+        } else if (b) {
             // Posted, never sent: the click handler may run a modal loop of its own.
             postTo = b;
             postMessage = BM_CLICK;
             j.key("button"); j.hwnd(b);
-            j.key("enabled"); j.boolean(IsWindowEnabled(b));
             result(j, true, nullptr);
         } else { result(j, false, w ? "button not found" : "window not found"); rc = kNotFound; }
     } else if (cmd == L"close" && need(2)) {
@@ -554,6 +654,10 @@ Outcome run(const std::vector<const wchar_t*>& args) {
         j.key("met"); j.boolean((h != nullptr) == present);
         j.key("window"); j.hwnd(h);
         result(j, true, nullptr);
+    } else if (cmd == L"waitfocus" && need(5)) {
+        j.key("met"); j.boolean(waitFocus(args[1], args[2], args[3], static_cast<DWORD>(wcstoul(args[4], nullptr, 10))));
+        focusFacts(j);
+        result(j, true, nullptr);
     } else if (cmd == L"waitdialog" && need(4)) {
         std::vector<std::wstring> titles(args.begin() + 3, args.end());
         HWND h = waitDialog(static_cast<DWORD>(wcstoul(args[1], nullptr, 10)), args[2], titles);
@@ -570,7 +674,7 @@ Outcome run(const std::vector<const wchar_t*>& args) {
         result(j, ok, ok ? nullptr : "no screen DC");
         if (!ok) rc = kNotFound;
     } else {
-        result(j, false, "usage: uia windows|snapshot|focus|dpi|controls W|msgbox W|click W TEXT|close W|settext W ID TEXT|waitwindow W MS|waitgone W MS|waitdialog MS SKIP TITLE...|textheight FACE PT BOLD ITALIC WIDTH TEXT");
+        result(j, false, "usage: uia windows|snapshot|focus|dpi|controls W|msgbox W|click W TEXT|close W|settext W ID TEXT|waitwindow W MS|waitgone W MS|waitfocus W CLASS TEXT MS|waitdialog MS SKIP TITLE...|textheight FACE PT BOLD ITALIC WIDTH TEXT");
         rc = kUsage;
     }
     j.end('}');
