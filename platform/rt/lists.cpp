@@ -1,6 +1,4 @@
 // Drive and directory lists: what they hold, how they start, and how they move.
-#include <cwctype>
-
 #include "../files.h"
 #include "../folder_lists.h"
 #include "../path_rules.h"
@@ -10,7 +8,7 @@ namespace rt {
 
 namespace {
 
-// "C:\" for "C:", "C:\", "c:\x" ... ; empty when the text names no drive.
+// "C:\" for "C:", "C:\", "c: [label]" ... ; empty when the text names no drive.
 std::wstring DriveRootOf(const std::wstring& s) {
   const wchar_t letter = platform::DriveLetterOf(s);
   if (!letter) return {};
@@ -30,19 +28,30 @@ void Control::FillDriveList() {
   for (const auto& d : form_.App().Files().Drives()) list.driveItems.push_back(platform::DriveLine(d));
 }
 
-void Control::FillDirList() {
-  auto lines = platform::FolderLines(List().path, form_.App().Files().SubFolders(List().path));
-  int current = 0;
+int Control::DriveIndex(wchar_t letter) const {
+  const auto& items = List().driveItems;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (letter && platform::DriveLetterOf(items[i]) == letter) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// The list shows `folder`; when it cannot be listed, the list stays as it was.
+void Control::FillDirList(const std::wstring& folder) {
+  auto lines = platform::FolderLines(folder, form_.App().Files().SubFolders(folder));
+  int current = 0;  // the folder itself: the last of the open lines
   while (current + 1 < static_cast<int>(lines.size()) && lines[current + 1].open) ++current;
-  List().dirItems = std::move(lines);
-  List().index = current;  // the folder itself
+  ListState& list = List();
+  list.path = folder;
+  list.dirItems = std::move(lines);
+  list.index = current;
 }
 
 void Control::SetDrive(const std::wstring& drive) {
   ListState& list = List();
   if (list.driveItems.empty()) FillDriveList();
-  const std::wstring root = DriveRootOf(drive);
-  if (root.empty() && drive.rfind(L"\\\\", 0) == 0) {
+  const wchar_t letter = platform::DriveLetterOf(drive);
+  if (!letter && drive.rfind(L"\\\\", 0) == 0) {
     // A network folder (\\server\share\...) is on no drive: the list shows none, as when it was
     // loaded in such a folder.
     list.index = -1;
@@ -50,12 +59,9 @@ void Control::SetDrive(const std::wstring& drive) {
     if (form_.IsLoaded() && native) backend().ControlChanged(*this);
     return;
   }
-  if (root.empty()) throw RuntimeError(ErrDeviceUnavailable, L"Device unavailable: " + drive);
-  int found = -1;
-  for (size_t i = 0; i < list.driveItems.size(); ++i) {
-    if (std::towupper(list.driveItems[i][0]) == static_cast<wint_t>(root[0])) found = static_cast<int>(i);
-  }
-  if (found < 0) throw RuntimeError(ErrDeviceUnavailable, L"Device unavailable: " + root.substr(0, 2));
+  if (!letter) throw RuntimeError(ErrDeviceUnavailable, L"Device unavailable: " + drive);
+  const int found = DriveIndex(letter);
+  if (found < 0) throw RuntimeError(ErrDeviceUnavailable, L"Device unavailable: " + std::wstring{letter, L':'});
   const bool changed = found != list.index;
   list.index = found;
   list.drive = list.driveItems[found];
@@ -66,20 +72,14 @@ void Control::SetDrive(const std::wstring& drive) {
 void Control::InitList() {
   if (!list_) return;
   ListState& list = *list_;
-  const std::wstring cur = form_.App().Files().CurrentDirectory();
+  std::wstring cur = form_.App().Files().CurrentDirectory();
   if (def_.kind == Kind::DriveList) {
     FillDriveList();
-    const std::wstring root = DriveRootOf(cur);
-    for (size_t i = 0; i < list.driveItems.size(); ++i) {
-      if (!root.empty() && std::towupper(list.driveItems[i][0]) == static_cast<wint_t>(root[0])) {
-        list.index = static_cast<int>(i);
-        list.drive = list.driveItems[i];
-      }
-    }
+    list.index = DriveIndex(platform::DriveLetterOf(cur));
+    if (list.index >= 0) list.drive = list.driveItems[list.index];
   } else {
-    list.path = cur;
-    if (list.path.size() > 3 && list.path.back() == L'\\') list.path.pop_back();
-    FillDirList();
+    if (cur.size() > 3 && cur.back() == L'\\') cur.pop_back();
+    FillDirList(cur);
   }
   if (native) backend().ControlChanged(*this);
 }
@@ -96,17 +96,7 @@ void Control::SetPath(const std::wstring& folder) {
   if (p.size() > 3 && p.back() == L'\\') p.pop_back();
   if (const wchar_t letter = platform::DriveLetterOf(p)) p[0] = letter;
   const std::wstring old = list.path;
-  const auto oldItems = list.dirItems;
-  const int oldIndex = list.index;
-  list.path = p;
-  try {
-    FillDirList();
-  } catch (...) {
-    list.path = old;
-    list.dirItems = oldItems;
-    list.index = oldIndex;
-    throw;
-  }
+  FillDirList(p);
   if (form_.IsLoaded() && native) backend().ControlChanged(*this);
   if (list.path != old) form_.Fire(*this, Event::Change);
 }

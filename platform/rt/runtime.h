@@ -112,7 +112,9 @@ class Control {
   };
   ListState& List() const;
   void FillDriveList();
-  void FillDirList();
+  // The drive list's line for drive `letter`, -1 for none.
+  int DriveIndex(wchar_t letter) const;
+  void FillDirList(const std::wstring& folder);
   Backend& backend() const;
   Form& form_;
   const ControlDef& def_;
