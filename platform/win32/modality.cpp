@@ -37,11 +37,15 @@ std::vector<HWND> Backend::OtherWindows(const rt::Application& app, const rt::Fo
 }
 
 // A modal form takes the input from every other form before it appears, so that no click can
-// reach them in between; the modal run gives it back when the form goes.
-void Backend::ShowForm(rt::Form& form) {
+// reach them in between; it gives it back when it goes (or when its modal run ends).
+void Backend::TakeInputFor(rt::Form& form) {
   FormWindow& w = WindowOf(form);
-  if (form.IsModal() && !w.modalInput) w.modalInput.emplace(OtherWindows(form.App(), &form));
-  w.Show();
+  if (!w.modalInput) w.modalInput.emplace(OtherWindows(form.App(), &form));
+}
+
+void Backend::ShowForm(rt::Form& form) {
+  if (form.IsModal()) TakeInputFor(form);
+  WindowOf(form).Show();
 }
 
 void Backend::Pump(rt::Application& app, MSG& msg) {
@@ -60,7 +64,7 @@ void Backend::Pump(rt::Application& app, MSG& msg) {
 
 void Backend::RunModal(rt::Form& form) {
   rt::Application& app = form.App();
-  if (!WindowOf(form).modalInput) WindowOf(form).modalInput.emplace(OtherWindows(app, &form));
+  TakeInputFor(form);
   MSG msg;
   while (form.IsLoaded()) {
     const BOOL got = GetMessageW(&msg, nullptr, 0, 0);

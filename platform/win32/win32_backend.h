@@ -49,6 +49,7 @@ class Backend : public rt::Backend {
  private:
   // Every loaded form's window but `except`'s.
   std::vector<HWND> OtherWindows(const rt::Application& app, const rt::Form* except) const;
+  void TakeInputFor(rt::Form& form);
   void Pump(rt::Application& app, MSG& msg);
 
   Screen screen_;
