@@ -110,23 +110,15 @@ void GaugeArithmetic() {
 
 // --- what no handler caught, at the edge of a window procedure
 
-struct BoxSearch {
-  DWORD pid;
-  HWND box;
-};
-
-BOOL CALLBACK FindBox(HWND h, LPARAM lp) {
-  auto* s = reinterpret_cast<BoxSearch*>(lp);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(h, &pid);
-  wchar_t cls[16] = {};
-  GetClassNameW(h, cls, 16);
-  // Forms are dialogs too: a message box is the dialog with the message's text control.
-  if (pid == s->pid && std::wstring(cls) == L"#32770" && IsWindowVisible(h) && GetDlgItem(h, 0xFFFF)) {
-    s->box = h;
-    return FALSE;
+// The message box of process `pid`, if one is up: forms are dialogs too, so it is the dialog
+// with a message box's text control.
+HWND MessageBoxOf(DWORD pid) {
+  for (HWND h = nullptr; (h = FindWindowExW(nullptr, h, L"#32770", nullptr)) != nullptr;) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(h, &owner);
+    if (owner == pid && IsWindowVisible(h) && GetDlgItem(h, 0xFFFF)) return h;
   }
-  return TRUE;
+  return nullptr;
 }
 
 // A click whose handler throws something of no known kind ends in the runtime's own error box,
@@ -140,16 +132,16 @@ void UncaughtFailureIsReported() {
   PROCESS_INFORMATION pi{};
   CHECK(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
   if (!pi.hProcess) return;
-  BoxSearch search{pi.dwProcessId, nullptr};
   // Until the box is up or the child has ended, for 30 s at the most.
-  for (int i = 0; i < 300 && !search.box && WaitForSingleObject(pi.hProcess, 100) == WAIT_TIMEOUT; ++i) {
-    EnumWindows(&FindBox, reinterpret_cast<LPARAM>(&search));
+  HWND box = nullptr;
+  for (int i = 0; i < 300 && !box && WaitForSingleObject(pi.hProcess, 100) == WAIT_TIMEOUT; ++i) {
+    box = MessageBoxOf(pi.dwProcessId);
   }
   wchar_t text[256] = {}, title[64] = {};
-  if (search.box) {
-    GetDlgItemTextW(search.box, 0xFFFF, text, 256);
-    GetWindowTextW(search.box, title, 64);
-    PostMessageW(search.box, WM_COMMAND, IDOK, 0);
+  if (box) {
+    GetDlgItemTextW(box, 0xFFFF, text, 256);
+    GetWindowTextW(box, title, 64);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
   }
   CHECK(std::wstring(text) == L"Run-time error '51':\n\nInternal error");
   CHECK(std::wstring(title) == L"Throwing click");
