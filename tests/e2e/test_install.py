@@ -9,7 +9,6 @@ message box until the process ends.
 """
 
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -58,6 +57,7 @@ class DefaultInstallation(rig.RigCase):
 
     def test_the_twenty_files_land_byte_identical_under_their_names_and_nothing_else(self):
         self.assert_installed(self.run_, rig.DEFAULT_DEST)
+        self.assert_link(self.p, rig.DEFAULT_DEST)
         data = sorted(r[1] for r in rig.MANIFEST if r[2])
         top = sorted([r[1] for r in rig.MANIFEST if not r[2]] + ["DATA"])
         self.assertEqual(sorted(os.listdir(os.path.join(self.dest, "DATA"))), data)

@@ -389,7 +389,9 @@ class Layout:
         pictures = sorted((c for c in w["controls"] if c["class"] == "RtPicture"),
                           key=lambda c: c["rect"][2] - c["rect"][0])
         gauge, drive = pictures[-1], pictures[0]
-        self.assertIn(gauge["text"], [rig.gauge_percent_after(n) for n in range(1, 21)])
+        row = rig.copying_row(self.snaps["copying"])
+        self.assertIsNotNone(row, "the copy window names no row of the manifest")
+        self.assertEqual(gauge["text"], rig.gauge_percent_during(row))
         shot = self.shots["copying"]
         l, t, r, b = gauge["rect"]
         self.assertEqual(shot.pixel(l + 4, (t + b) // 2), DARK_RED)

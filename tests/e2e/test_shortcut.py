@@ -35,6 +35,8 @@ class DefaultShortcut(rig.RigCase):
                                    stderr=subprocess.DEVNULL, start_new_session=True)
         self.addCleanup(starter.wait, 30)
         w = self.p.wait_window(rig.PRODUCT, timeout=30)
+        # Ended with the case even when a check fails, so that it is not left in the prefix.
+        self.addCleanup(lambda: self.p.window(rig.PRODUCT) and self.p.close_window(rig.PRODUCT))
         self.assertEqual(w["class"], "QuorvantMain")
         # The program found its DATA folder beside itself, in the destination.
         status = "11 files in " + rig.DEFAULT_DEST + "\\DATA"
