@@ -107,6 +107,9 @@ def main():
             proc.wait(timeout=30)
             print("demo: SETUP.EXE still ran after %d s; ended it" % PERSON_TIMEOUT)
             return 1
+        finally:
+            # Wine's desktop and server go with the program, however it ended.
+            we.stop_wineserver(env)
         print("demo: SETUP.EXE ended with exit code %d" % code)
         return 0
 

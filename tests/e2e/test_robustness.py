@@ -16,7 +16,6 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import wineenv as we  # noqa: E402
 import install_rig as rig  # noqa: E402
 
 

@@ -36,14 +36,6 @@ class WelcomeBehaviour(rig.RigCase):
         self.run_ = self.session()
         self.run_.wait_welcome()
 
-    def test_escape_does_nothing(self):
-        before = self.p.titles()
-        self.p.key("Escape", "Tab")
-        # Tab after Escape: once focus has moved on, the Escape has been handled too.
-        self.p.wait_focus(rig.WELCOME, "Button", "Cancel")
-        self.assertEqual(self.p.titles(), before)
-        self.assertTrue(self.run_.proc.running())
-
     def test_enter_opens_the_destination_page_over_the_welcome_page(self):
         self.p.key("Return")
         self.p.wait_window(rig.DESTINATION, timeout=15, proc=self.run_.proc)
@@ -58,26 +50,13 @@ class WelcomeBehaviour(rig.RigCase):
     def test_back_is_disabled_and_a_click_on_it_does_nothing(self):
         back = self.p.buttons(rig.WELCOME)["< Back"]
         self.assertFalse(back["enabled"])
-        # The rig refuses to press a disabled button, as no user can ...
-        with self.assertRaisesRegex(we.E2EError, "disabled"):
-            self.p.click(rig.WELCOME, "< Back")
-        # ... and a real click on it changes nothing: the focus stays on Next >, and the Tab
-        # pressed after it is the next input handled.
+        # A real click on it changes nothing: the focus stays on Next >, and the Tab pressed
+        # after it is the next input handled.
         before = self.p.titles()
         self.p.mouse_click(rig.WELCOME, "< Back")
         self.p.key("Tab")
         self.p.wait_focus(rig.WELCOME, "Button", "Cancel")
         self.assertEqual(self.p.titles(), before)
-
-    def test_closing_welcome_leaves_the_backdrop_and_closing_that_ends(self):
-        self.p.close_window(rig.WELCOME)
-        self.p.wait_titles([rig.BACKDROP])
-        self.assertTrue(self.run_.proc.running())
-        we.wait_for(lambda: self.p.window(rig.BACKDROP)["enabled"], 10,
-                    what="the backdrop to take input again")
-        self.p.close_window(rig.BACKDROP)
-        self.assertEqual(self.run_.proc.wait(30), 0)
-        self.assert_nothing_written(self.run_)
 
 
 class StartedFromASubFolder(rig.RigCase):
@@ -94,8 +73,7 @@ class StartedFromASubFolder(rig.RigCase):
         for name in os.listdir(p.disk):
             if name != "Setup":
                 os.unlink(os.path.join(p.disk, name))
-        run = rig.Session(p, exe="D:\\Setup\\Disk 1\\SETUP.EXE")
-        self.addCleanup(run.stop)
+        run = self.session(exe="D:\\Setup\\Disk 1\\SETUP.EXE")
         run.to_destination()
         run.start_copy()
         run.finish()

@@ -4,7 +4,7 @@ Pieces:
   Display      an Xvfb server on a free display number (one per test module)
   make_template(path, display)
                a Wine prefix of the build's architecture with fonts, font replacements and a 1024x768
-               virtual desktop; built once per build tree and copied for each test
+               virtual desktop; built once per build tree and copied once per test module
   Prefix       a fresh copy of the template in a temp dir, with the installer
                folder mapped as drive D:, a persistent wineserver and one uia server, and
                helpers to start programs, call uia.exe, press keys and click, take
@@ -801,9 +801,9 @@ class Prefix:
             raise E2EError("uia %s: %s" % (" ".join(repr(a) for a in args), r.get("error")))
         return r
 
-    def windows(self, visible_only=True):
+    def windows(self):
         ws = self.uia("windows")["windows"]
-        return [w for w in ws if w["visible"] or not visible_only]
+        return [w for w in ws if w["visible"]]
 
     def titles(self):
         return sorted(w["title"] for w in self.windows())
@@ -874,9 +874,6 @@ class Prefix:
         """The visible buttons of a window by their text (without "&" marks)."""
         return {c["text"].replace("&", ""): c for c in self.controls(title)
                 if c["class"] == "Button" and c["visible"]}
-
-    def focus(self):
-        return self.uia("focus")
 
     def click(self, window_title, button_text):
         """Presses a button as a click on it would: refused, and so a failure, when the button

@@ -49,7 +49,7 @@ TEST(Welcome, CentredAndCancelEndsWithNothingWritten) {
 }
 
 // That a click on the disabled Back does nothing is Windows' part, seen end to end in
-// tests/e2e/test_welcome.py; here only the definition that asks for it.
+// tests/e2e/test_wizard.py; here only the definition that asks for it.
 TEST(Welcome, BackIsDisabledAndEnterMeansNext) {
   Installer in;
   in.ui.When(L"Welcome", [&](rt::Form& f) {
