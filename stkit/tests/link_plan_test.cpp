@@ -209,12 +209,12 @@ TEST(LinkFailure, BadNamesAreRejected) {
 TEST(LinkFailure, ReservedDeviceNamesAreRejectedAndLookAlikesAccepted) {
     std::vector<std::wstring> levels;
     for (const wchar_t* name : device_names::kReserved) {
-        SCOPED_TRACE(testing::Message() << "reserved #" << (&name - device_names::kReserved));
+        SCOPED_TRACE(testing::Message() << "reserved: " << testing::PrintToString(std::wstring(name)));
         EXPECT_FALSE(stkit::isValidLinkName(name));
         EXPECT_FALSE(stkit::splitGroup(L"Quorvant\\" + std::wstring(name), levels));
     }
     for (const wchar_t* name : device_names::kOrdinary) {
-        SCOPED_TRACE(testing::Message() << "ordinary #" << (&name - device_names::kOrdinary));
+        SCOPED_TRACE(testing::Message() << "ordinary: " << testing::PrintToString(std::wstring(name)));
         EXPECT_TRUE(stkit::isValidLinkName(name));
         EXPECT_TRUE(stkit::splitGroup(L"Quorvant\\" + std::wstring(name), levels));
     }
