@@ -235,7 +235,10 @@ class Session:
     def __init__(self, prefix, cwd=None, exe="D:\\SETUP.EXE", env=None):
         self.p = prefix
         self.drive_c_before = prefix.drive_c_tree()
-        self.disk_before = we.tree_of(prefix.disk) if prefix.disk else None
+        # The installer folder is whatever drive D: is now: a case may have mapped another.
+        d = os.path.join(prefix.path, "dosdevices", "d:")
+        self.disk = os.path.realpath(d) if os.path.lexists(d) else None
+        self.disk_before = we.tree_of(self.disk) if self.disk else None
         self.proc = prefix.start(exe, cwd=cwd or os.path.join(prefix.drive_c, "windows"), env=env)
         self.messages = []
         self.exit_code = None
@@ -440,7 +443,7 @@ class Session:
         return we.tree_diff(self.drive_c_before, self.p.drive_c_tree())
 
     def disk_changes(self):
-        return we.tree_diff(self.disk_before, we.tree_of(self.p.disk))
+        return we.tree_diff(self.disk_before, we.tree_of(self.disk))
 
     def links_made(self):
         """drive_c-relative paths of the shell links added or rewritten by this run."""
