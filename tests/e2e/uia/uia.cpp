@@ -15,6 +15,11 @@
 //                                    disabled or hidden button is refused (exit 74), as a
 //                                    user's click on it would do nothing
 //   uia close <window>               posts WM_SYSCOMMAND SC_CLOSE (the frame's close)
+//   uia postclose <window>           posts WM_CLOSE (what a task manager or another program's
+//                                    "close this window" sends), also to a disabled window
+//   uia closebox <window>            where the window's close box is on the screen (the centre
+//                                    of the title bar's last button, from the system) and which
+//                                    top-level window is uppermost there
 //   uia settext <window> <id> <txt>  sets the text of the Edit with that control id
 //   uia waitwindow <title> <ms>      waits up to ms for a visible window with that title
 //   uia waitgone <title> <ms>        waits up to ms until no visible window has that title
@@ -638,6 +643,29 @@ Outcome run(const std::vector<const wchar_t*>& args) {
             j.key("window"); j.hwnd(w);
             result(j, true, nullptr);
         } else { result(j, false, "window not found"); rc = kNotFound; }
+    } else if (cmd == L"postclose" && need(2)) {
+        HWND w = findWindow(args[1]);
+        if (w && IsWindow(w)) {
+            postTo = w;
+            postMessage = WM_CLOSE;
+            j.key("window"); j.hwnd(w);
+            result(j, true, nullptr);
+        } else { result(j, false, "window not found"); rc = kNotFound; }
+    } else if (cmd == L"closebox" && need(2)) {
+        HWND w = findWindow(args[1]);
+        TITLEBARINFO tb{};
+        tb.cbSize = sizeof tb;
+        // Asks the system, not the window: a window busy copying answers no message.
+        if (w && GetTitleBarInfo(w, &tb) && !(tb.rgstate[5] & (STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_OFFSCREEN))) {
+            // The title bar ends with the close box, one caption button wide.
+            const RECT& r = tb.rcTitleBar;
+            const POINT centre{r.right - GetSystemMetrics(SM_CXSIZE) / 2, (r.top + r.bottom) / 2};
+            j.key("titlebar"); j.rect(r);
+            j.key("point"); j.begin('['); j.num(centre.x); j.num(centre.y); j.end(']');
+            // The uppermost window there; disabled windows count, a click lands on them too.
+            j.key("top"); j.hwnd(ChildWindowFromPointEx(GetDesktopWindow(), centre, CWP_SKIPINVISIBLE));
+            result(j, true, nullptr);
+        } else { result(j, false, w ? "no close box" : "window not found"); rc = kNotFound; }
     } else if (cmd == L"settext" && need(4)) {
         HWND w = findWindow(args[1]);
         HWND e = w ? findChildById(w, static_cast<int>(wcstol(args[2], nullptr, 0))) : nullptr;
@@ -674,7 +702,7 @@ Outcome run(const std::vector<const wchar_t*>& args) {
         result(j, ok, ok ? nullptr : "no screen DC");
         if (!ok) rc = kNotFound;
     } else {
-        result(j, false, "usage: uia windows|snapshot|focus|dpi|controls W|msgbox W|click W TEXT|close W|settext W ID TEXT|waitwindow W MS|waitgone W MS|waitfocus W CLASS TEXT MS|waitdialog MS SKIP TITLE...|textheight FACE PT BOLD ITALIC WIDTH TEXT");
+        result(j, false, "usage: uia windows|snapshot|focus|dpi|controls W|msgbox W|click W TEXT|close W|postclose W|closebox W|settext W ID TEXT|waitwindow W MS|waitgone W MS|waitfocus W CLASS TEXT MS|waitdialog MS SKIP TITLE...|textheight FACE PT BOLD ITALIC WIDTH TEXT");
         rc = kUsage;
     }
     j.end('}');
