@@ -60,6 +60,7 @@ WAIT_SLICE = 2.0  # seconds that one wait inside uia may take before the rig loo
 TEMPLATE_STAMP = "setup-e2e-template.stamp"
 TEMPLATE_VERSION = "4"  # bump when the template's settings change
 HIGH_DPI = 144  # the second template's screen resolution
+REGISTRY_FILES = ("system.reg", "user.reg", "userdef.reg")  # where a stopped wineserver keeps the registry
 SPARE_DRIVES = "ef"  # drive letters every prefix has, each an empty folder of its own until a test maps it
 
 REG_SETTINGS = r"""REGEDIT4
@@ -647,6 +648,10 @@ class Prefix:
             if not template_is_ready(template):
                 raise E2EError("prefix template %s is missing (the ctest fixture makes it)" % template)
             _run(["cp", "-a", template, self.path], None, 120)
+            self._registry_made = {}
+            for name in REGISTRY_FILES:
+                with open(os.path.join(self.path, name), "rb") as f:
+                    self._registry_made[name] = f.read()
             self.drive_c = os.path.join(self.path, "drive_c")
             self.disk = None
             if disk is not False:
@@ -701,14 +706,24 @@ class Prefix:
         os.makedirs(folder)
         return self.map_drive(letter, folder, copy=False)
 
-    def reset(self, name=None):
+    def reset(self, name=None, registry=False):
         """Puts the prefix back as it was made, for the next case: ends the programs started in
         it, removes whatever was added on drive C:, makes the installer folder a copy of the
         built one again and removes the drives mapped since. Files that Wine itself changes
-        on drive C: are left alone. With `name`, screenshots go to a folder of that name."""
+        on drive C: are left alone. With `registry`, the registry is made the template's
+        again too, which restarts the wineserver (about a second): for the cases that read
+        the registry, so that no other case's writes are taken for the state before. With
+        `name`, screenshots go to a folder of that name."""
         for proc in self.processes:
             proc.stop()
         self.processes = []
+        if registry:
+            self._stop_server()
+            for reg_name, data in self._registry_made.items():
+                with open(os.path.join(self.path, reg_name), "wb") as f:
+                    f.write(data)
+            start_wineserver(self.env)
+            self.dpi()
         for rel in sorted(set(self.drive_c_tree()) - set(self._drive_c_made), reverse=True):
             path = os.path.join(self.drive_c, rel)
             if os.path.isdir(path) and not os.path.islink(path):
@@ -884,6 +899,11 @@ class Prefix:
         """The window's close box (its system menu's Close)."""
         return self._uia_ok("close", title)
 
+    def post_close(self, title):
+        """WM_CLOSE posted to the window, as a task manager or another program closes it; a
+        disabled window gets it too."""
+        return self._uia_ok("postclose", title)
+
     def set_text(self, window_title, control_id, text):
         """Sets an edit control's text directly, for text that keys cannot type. The text reaches
         Wine through a pipe as UTF-8, whatever the locale."""
@@ -956,14 +976,9 @@ class Prefix:
         """The prefix's whole registry as Wine keeps it on disk: {(file, key): value lines},
         without the times Wine stamps on keys. The wineserver writes its files when it ends,
         so every program of the prefix is ended first, and the server started again after."""
-        for proc in self.processes:
-            proc.stop()
-        if self._uia_server is not None:
-            self._uia_server.close()
-            self._uia_server = None
-        stop_wineserver(self.env)
+        self._stop_server()
         keys = {}
-        for name in ("system.reg", "user.reg", "userdef.reg"):
+        for name in REGISTRY_FILES:
             key = None
             with open(os.path.join(self.path, name), encoding="utf-8", errors="replace") as f:
                 for line in f:
@@ -976,6 +991,15 @@ class Prefix:
         start_wineserver(self.env)
         self.dpi()
         return {k: tuple(v) for k, v in keys.items()}
+
+    def _stop_server(self):
+        """Ends every program of the prefix and its wineserver, which writes the registry files."""
+        for proc in self.processes:
+            proc.stop()
+        if self._uia_server is not None:
+            self._uia_server.close()
+            self._uia_server = None
+        stop_wineserver(self.env)
 
     # -- tear-down
 
