@@ -21,6 +21,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -43,6 +44,9 @@ FAILED = ("Setup", "Setup Failed Due To An Error!", "exclamation")
 SHORTCUT_FAILED = [("Shortcut Error", "There was an error creating shortcuts.", "hand"),
                    ("Setup Error", "Quorvant '99 was unsuccessfully installed.", "hand")]
 MESSAGE_TITLES = {"Setup", "Shortcut Error", "Setup Error"}
+# How SETUP.EXE ends: installed (the completion message was shown), failed (any other final
+# message), or left by the user before the copy run, with nothing written.
+EXIT_INSTALLED, EXIT_FAILED, EXIT_CANCELLED = 0, 1, 2
 
 # (source name in the installer folder, destination name, lands in DATA)
 MANIFEST = [
@@ -421,14 +425,53 @@ class Session:
             self.p.wait_window_gone(hwnd, timeout=STEP_TIMEOUT)
             timeout = STEP_TIMEOUT
         self.exit_code = self.proc.wait(STEP_TIMEOUT)
+        # Whatever the case looks at, the exit code must say what the user was told.
+        if not self.messages:
+            raise AssertionError("SETUP.EXE ended (exit %s) without a message box" % self.exit_code)
+        want = EXIT_INSTALLED if self.messages[-1].key() == SUCCESS else EXIT_FAILED
+        if self.exit_code != want:
+            raise AssertionError("SETUP.EXE ended with exit code %s after %r; expected %d"
+                                 % (self.exit_code, self.message_keys(), want))
         return self.messages
 
     def drag_down(self, w, by=170):
-        """Drags a window by its title bar, as a user moves a box out of the way."""
+        """Drags a window by its title bar, as a user moves a box out of the way; returns once
+        it has moved, or once the window or the program has gone."""
         left, top, right, _ = w["rect"]
         self.p.drag((left + right) // 2, w["client"][1] - 8, 0, by)
-        we.wait_for(lambda: (self.p.window(w["hwnd"]) or w)["rect"][1] > top + by // 2, 10,
-                    what="the message box to move")
+
+        def moved_or_gone():
+            now = self.p.window(w["hwnd"]) if self.proc.running() else None
+            return now is None or now["rect"][1] > top + by // 2
+        we.wait_for(moved_or_gone, 10, what="%r to move" % w["title"])
+
+    def close_box(self, title):
+        """The screen point of a visible window's close box, where no other window covers it."""
+        w = self.p.window(title)
+        r = self.p.uia("closebox", w["hwnd"]) if w else {"ok": False}
+        if not r["ok"] or r["top"] != w["hwnd"]:
+            raise we.E2EError("%r shows no uncovered close box: %r; windows: %r" % (
+                title, r, [(v["hwnd"], v["title"], v["rect"]) for v in self.p.windows()]))
+        return tuple(r["point"])
+
+    def close_requests(self, front, others, requests):
+        """Gives each window of `others` (titles) the close `requests`, in order: "click" a real
+        click on its close box, "post" WM_CLOSE posted, "syscommand" SC_CLOSE posted; then
+        moves the window `front` (a title or "#handle") by its title bar. A program handles
+        posted messages before input, and input in order, so once the move is seen (or the
+        program or `front` has gone) every request has been handled."""
+        for title in others:
+            for how in requests:
+                if how == "click":
+                    self.p.click_at(*self.close_box(title))
+                elif how == "post":
+                    self.p.post_close(title)
+                else:
+                    self.p.close_window(title)
+        w = self.p.window(front)  # a uia call: the requests posted above are out
+        if w is None:
+            raise we.E2EError("no visible window %r" % front)
+        self.drag_down(w, by=40)
 
     def stop(self):
         """Ends SETUP.EXE if it still runs (after a failed step of a test)."""
@@ -489,10 +532,12 @@ def install(prefix, folder=None, typed=True, cwd=None):
 class RigCase(unittest.TestCase):
     """A test case on the module's shared prefix (at `dpi`), reset before each case and kept
     as self.p; and the checks of what an installation leaves behind. A class whose cases all
-    look at one run made in setUpClass sets reset_each to False."""
+    look at one run made in setUpClass sets reset_each to False; one whose cases read the
+    registry sets registry to True, and the registry is then reset too."""
 
     dpi = None
     reset_each = True
+    registry = False
 
     def setUp(self):
         if self.reset_each:
@@ -500,7 +545,7 @@ class RigCase(unittest.TestCase):
 
     def prefix(self):
         """The module's shared prefix, reset for this case; screenshots under the case's name."""
-        return we.shared_prefix(self.dpi).reset(name=self.id().split(".", 1)[-1])
+        return we.shared_prefix(self.dpi).reset(name=self.id().split(".", 1)[-1], registry=self.registry)
 
     def session(self, p=None, **kw):
         """A Session in the prefix that is stopped when the case ends."""
@@ -522,12 +567,14 @@ class RigCase(unittest.TestCase):
             self.assertFalse(os.path.lexists(row_path(dest_unix, row)), "row %d: %s was written" % (k, row[1]))
 
     def assert_installed(self, run, folder):
-        """The run ended with `messages` and exit code 0, all twenty rows are in `folder` (a
-        C: path, or a Unix path for another drive), and nothing was written on drive C: but
-        the destination and the link (whose target assert_link checks)."""
+        """The run ended with the completion message and exit code 0, all twenty rows are in
+        `folder` (a C: path, or a Unix path for another drive), and nothing was written on
+        drive C: but the destination and the link (whose target assert_link checks), nor in
+        the installer folder."""
         self.assertEqual(run.message_keys(), [SUCCESS])
         self.assertEqual([m.buttons for m in run.messages], [["OK"]])
-        self.assertEqual(run.exit_code, 0)
+        self.assertEqual(run.exit_code, EXIT_INSTALLED)
+        self.assertEqual(run.disk_changes(), [], "files written to the installer folder")
         on_c = folder[1:3] == ":\\" and folder[0].upper() == "C"
         self.assert_rows(unix_path(run.p, folder) if on_c else folder)
         self.assertEqual(run.changes_outside(folder if on_c else None), [],
@@ -553,12 +600,49 @@ class RigCase(unittest.TestCase):
             if os.path.isdir(folder):
                 self.assertEqual(os.listdir(folder), [], "files written to " + folder)
 
-    def assert_failed(self, run):
-        """The run ended in the failure message, with exit code 0 and no link made."""
-        self.assertEqual(run.message_keys(), [FAILED])
-        self.assertEqual(run.messages[0].buttons, ["OK"])
-        self.assertEqual(run.exit_code, 0)
+    def assert_failed(self, run, messages=(FAILED,)):
+        """The run ended in the failure message (or the given `messages`), with exit code 1,
+        no link made and nothing written in the installer folder."""
+        self.assertEqual(run.message_keys(), list(messages))
+        self.assertEqual([m.buttons for m in run.messages], [["OK"]] * len(messages))
+        self.assertEqual(run.exit_code, EXIT_FAILED)
         self.assertEqual(run.links_made(), [], "a shortcut was made")
+        self.assertEqual(run.disk_changes(), [], "files written to the installer folder")
+
+    def small_drive(self, letter, size):
+        """A drive that holds `size` bytes, mapped as `letter`: a tmpfs of that size, whose
+        writes fail with "disk full" once it is full. Mounting takes root; without root the
+        case cannot run, and says so where it shows. Returns its folder."""
+        if os.geteuid() != 0:
+            sys.stderr.write("\n*** %s NOT RUN: mounting a small tmpfs needs root ***\n" % self.id())
+            self.skipTest("not root: cannot mount the tmpfs that is the small drive")
+        mount = tempfile.mkdtemp(prefix="setup-e2e-small-")
+        self.addCleanup(os.rmdir, mount)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "tmpfs", mount], check=True,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30)
+        self.addCleanup(subprocess.run, ["umount", mount], timeout=30)
+        return self.p.map_drive(letter, mount, copy=False)
+
+    def assert_cancelled(self, run):
+        """The program ends by itself with exit code 2, having written nothing."""
+        self.assertEqual(run.proc.wait(STEP_TIMEOUT), EXIT_CANCELLED)
+        self.assert_nothing_written(run)
+
+    def assert_closes_refused(self, run, front, others, requests=("click",)):
+        """The windows `others` (titles) do not take input while `front` (a title or
+        "#handle") is up, and the close `requests` given to them (see
+        Session.close_requests) change nothing: the program runs on with the same windows
+        and the same focus."""
+        before = self.p.titles()
+        focus = self.p.uia("focus")
+        for title in others:
+            self.assertFalse(self.p.window(title)["enabled"], "%r takes input behind %r" % (title, front))
+        run.close_requests(front, others, requests)
+        self.assertTrue(run.proc.running(), "SETUP.EXE ended (exit %s) after %s to %r"
+                        % (run.proc.returncode, requests, others))
+        self.assertEqual(self.p.titles(), before, "windows after %s to %r" % (requests, others))
+        self.p.wait_focus(front, focus["focus_class"], focus["focus_text"])
 
 
 # --------------------------------------------------------------------------- slow disk and capture

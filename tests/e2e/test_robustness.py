@@ -19,14 +19,15 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import install_rig as rig  # noqa: E402
 
 
-class EverySourceMissingInTurn(rig.RigCase):
-    """Each of the twenty source files missing in turn: the run stops at its row."""
+class SourceMissing(rig.RigCase):
+    """A source file missing: the run stops at its row. The first, a middle and the last row
+    here; tests/unit/install_test.cpp takes each of the twenty in turn."""
 
-    def test_run_stops_at_each_row_whose_source_is_missing(self):
+    def test_run_stops_at_the_row_whose_source_is_missing(self):
         p = self.p
         dest = rig.unix_path(p, rig.DEFAULT_DEST)
         aside = os.path.join(p.root, "aside")
-        for k in rig.ALL_ROWS:
+        for k in (1, 8, 20):
             source = rig.MANIFEST[k - 1][0]
             with self.subTest(missing_row=k, source=source):
                 shutil.rmtree(dest, ignore_errors=True)
