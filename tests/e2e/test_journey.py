@@ -34,10 +34,6 @@ class Journeys(rig.RigCase):
         w.wait_welcome()
         return w
 
-    def assert_ended_without_a_trace(self, w):
-        self.assertEqual(w.proc.wait(rig.STEP_TIMEOUT), 0)
-        self.assert_nothing_written(w)
-
     # -- leaving without installing
 
     def test_cancel_by_keyboard_on_each_page_ends_at_once(self):
@@ -45,14 +41,14 @@ class Journeys(rig.RigCase):
         self.p.key("Tab")
         self.p.wait_focus(rig.WELCOME, "Button", "Cancel")
         self.p.key("space")
-        self.assert_ended_without_a_trace(w)
+        self.assert_cancelled(w)
 
         w = self.walk()
         w.to_destination()
         self.p.key("Tab")
         self.p.wait_focus(rig.DESTINATION, "Button", "Cancel")
         self.p.key("space")
-        self.assert_ended_without_a_trace(w)
+        self.assert_cancelled(w)
 
     def test_close_boxes_step_back_until_the_backdrop_ends_the_program(self):
         w = self.walk()
@@ -89,7 +85,7 @@ class Journeys(rig.RigCase):
         we.wait_for(lambda: self.p.window(rig.BACKDROP)["enabled"], 10, what="the backdrop enabled")
         self.assertTrue(w.proc.running(), "the program ended with the welcome page")
         self.p.close_window(rig.BACKDROP)
-        self.assert_ended_without_a_trace(w)
+        self.assert_cancelled(w)
 
     # -- installing
 
@@ -150,6 +146,49 @@ class Journeys(rig.RigCase):
         self.install_picked()
         links = [k for k in self.p.drive_c_tree() if k.lower().endswith(".lnk")]
         self.assertEqual(links, [rig.c_relative(self.p, rig.link_path(self.p))], "one link only")
+
+
+class CloseRequests(rig.RigCase):
+    """Close requests to windows whose input a page or a message box has taken away: a real
+    click on the close box, WM_CLOSE posted (as a task manager or another program closes a
+    window) and SC_CLOSE posted. Each is refused: the program goes on with the same windows
+    and focus, and the user finishes or cancels as usual."""
+
+    REQUESTS = ("click", "post", "syscommand")
+
+    def test_refused_at_every_stage_then_the_installation_completes(self):
+        w = self.session()
+        w.wait_welcome()
+        self.assert_closes_refused(w, rig.WELCOME, [rig.BACKDROP], self.REQUESTS)
+        w.to_destination()
+        # The welcome page's close box is covered by the destination page: no click there.
+        self.assert_closes_refused(w, rig.DESTINATION, [rig.WELCOME, rig.BACKDROP], ("post", "syscommand"))
+        w.open_chooser("keys")
+        self.assert_closes_refused(w, rig.CHOOSER, [rig.DESTINATION, rig.WELCOME, rig.BACKDROP], ("post", "syscommand"))
+        self.p.key("Return")  # the chooser's OK
+        self.p.wait_titles([rig.DESTINATION, rig.WELCOME, rig.BACKDROP])
+        w.start_copy()
+        w.finish(before_answer=lambda i, box: self.assert_closes_refused(
+            w, box["hwnd"], [rig.COPYING, rig.BACKDROP], self.REQUESTS))
+        self.assert_installed(w, rig.DEFAULT_DEST)
+
+    def test_closes_to_every_window_end_only_the_front_one_until_the_user_cancels(self):
+        # WM_CLOSE to every window, the front one last, takes down one window at a time:
+        # the chooser (its Cancel), then the destination page (its < Back); never the
+        # process's last visible window while a page waits for the user.
+        w = self.session()
+        w.to_destination()
+        w.open_chooser("click")
+        stages = [([rig.BACKDROP, rig.WELCOME, rig.DESTINATION, rig.CHOOSER], (rig.DESTINATION, "Button", "Next >")),
+                  ([rig.BACKDROP, rig.WELCOME, rig.DESTINATION], (rig.WELCOME, "Button", "Next >"))]
+        for titles, focus in stages:
+            for title in titles:
+                self.p.post_close(title)
+            self.p.wait_titles(titles[:-1])
+            self.p.wait_focus(*focus)
+            self.assertTrue(w.proc.running())
+        self.p.click(rig.WELCOME, "Cancel")
+        self.assert_cancelled(w)
 
 
 class KeyboardAndReader(rig.RigCase):
