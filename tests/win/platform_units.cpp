@@ -21,6 +21,7 @@
 #include "platform/win32/setupkit_win32.h"
 
 void BackendChecks();
+void LifetimeChecks();
 int ThrowFromClick();
 
 namespace {
@@ -195,6 +196,7 @@ int wmain(int argc, wchar_t** argv) {
   GaugeArithmetic();
   LibraryFailures();
   BackendChecks();
+  LifetimeChecks();
   UncaughtFailureIsReported();
   std::printf("%d checks, %d failed\n", checks::made, checks::failed);
   return checks::failed == 0 ? 0 : 1;
