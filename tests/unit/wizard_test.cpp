@@ -282,35 +282,4 @@ TEST(NetworkFolder, ADriveThatIsNotReadyIsReportedAndTheListsStayOnTheShare) {
   EXPECT_EQ(in.fs.CurrentDirectory(), L"\\\\SERVER\\SHARE\\SETUP");
 }
 
-// Another program's close requests to the windows behind the one that has the input are
-// refused at every stage, and the installation goes on to its usual end.
-TEST(CloseRequests, ToWindowsBehindTheOneWithTheInputAreRefusedAndTheRunGoesOn) {
-  Installer in;
-  in.AddPayload();
-  auto& p = in.program;
-  in.ui.When(L"Welcome", [&](rt::Form& f) {
-    in.ui.CloseRequest(p.SetupMain);
-    in.ui.Click(f, L"Command2");
-  });
-  in.ui.WhenClick(L"Where", L"Command4");
-  in.ui.When(L"Path", [&](rt::Form& f) {
-    in.ui.CloseRequest(p.Where);
-    in.ui.CloseRequest(p.Welcome);
-    in.ui.CloseRequest(p.SetupMain);
-    in.ui.Click(f, L"Command2");
-  });
-  in.ui.When(L"Where", [&](rt::Form& f) {
-    in.ui.whileMessageUp = [&] {
-      in.ui.CloseRequest(p.ShowCopying);
-      in.ui.CloseRequest(p.SetupMain);
-    };
-    in.ui.Click(f, L"Command2");
-  });
-  EXPECT_EQ(in.Run(), 0);
-  EXPECT_TRUE(in.ui.ScriptDone());
-  EXPECT_EQ(in.ui.messages.at(0).text, L"Quorvant '99 Installation Complete!");
-  EXPECT_TRUE(p.SetupMain.IsLoaded() && p.ShowCopying.IsLoaded());
-  EXPECT_EQ(std::count(in.ui.log.begin(), in.ui.log.end(), "unload SetupMain"), 0);
-}
-
 }  // namespace
