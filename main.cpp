@@ -50,5 +50,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   rt::Application app(backend, files, folder, L"Setup");
   install::Constants constants(files, setupKit);
   forms::Program program(app, constants);
-  return app.Run(program.SetupMain);
+  app.Run(program.SetupMain);
+  // Run comes back only when the user has closed every window: nothing was installed.
+  return install::ExitCancelled;
 }

@@ -56,10 +56,10 @@ void ShowCopying::Finish() {
   if (made == 0) {
     p_.App.MsgBox(L"There was an error creating shortcuts.", rt::mb::Critical, L"Shortcut Error");
     p_.App.MsgBox(L"Quorvant '99 was unsuccessfully installed.", rt::mb::Critical, L"Setup Error");
-  } else {
-    p_.App.MsgBox(L"Quorvant '99 Installation Complete!", rt::mb::Exclamation, L"Setup");
+    p_.App.End(install::ExitFailed);
   }
-  p_.App.End();
+  p_.App.MsgBox(L"Quorvant '99 Installation Complete!", rt::mb::Exclamation, L"Setup");
+  p_.App.End(install::ExitInstalled);
 }
 
 }  // namespace forms

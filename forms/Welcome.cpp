@@ -58,6 +58,6 @@ void Welcome::Command2_Click() {
 }
 
 // "Cancel": ends the program at once.
-void Welcome::Command3_Click() { p_.App.End(); }
+void Welcome::Command3_Click() { p_.App.End(install::ExitCancelled); }
 
 }  // namespace forms

@@ -78,11 +78,11 @@ void Where::Command2_Click() {
   Skipping([&] { p_.ShowCopying.Load(); });
   Skipping([&] { p_.ShowCopying.Show(); });
   Skipping([&] { p_.App.MsgBox(L"Setup Failed Due To An Error!", rt::mb::Exclamation, L"Setup"); });
-  p_.App.End();
+  p_.App.End(install::ExitFailed);
 }
 
 // "Cancel": ends the program at once.
-void Where::Command3_Click() { p_.App.End(); }
+void Where::Command3_Click() { p_.App.End(install::ExitCancelled); }
 
 // "Browse": the folder chooser, starting from the folder shown here.
 void Where::Command4_Click() {

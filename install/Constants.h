@@ -52,6 +52,13 @@ constexpr const wchar_t* ProgramFile = L"QV99.EXE";
 constexpr const wchar_t* DataFolder = L"DATA";
 constexpr const wchar_t* ProductName = L"Quorvant '99";
 
+// How the program ends, as its exit code tells a script that ran it.
+enum ExitCode : int {
+  ExitInstalled = 0,  // the completion message was shown
+  ExitFailed = 1,     // a failure message (or the runtime's own error box) was shown
+  ExitCancelled = 2,  // the user left before the copy run: nothing was written
+};
+
 // The number of bytes that counts as the whole installation on the gauge.
 constexpr double GaugeTotalBytes = 4800000;
 

@@ -54,6 +54,10 @@ void Backend::CloseBox(rt::Form& form) {
   Deliver(form, [&] { form.CloseFromFrame(); });
 }
 
+void Backend::CloseRequest(rt::Form& form) {
+  form.App().Guard([&] { form.CloseFromFrame(); });
+}
+
 void Backend::Type(rt::Form& form, const wchar_t* control, const std::wstring& text) {
   rt::Control& c = form[control];
   Deliver(form, [&] { typed_[&c] = text; });
@@ -179,6 +183,10 @@ void Backend::PicturePrint(rt::Control& box, double x, double y, const std::wstr
 int Backend::ShowMessage(rt::Form* owner, const std::wstring& text, const std::wstring& title, int style) {
   messages.push_back(MessageRecord{owner ? owner->Name() : L"", text, title, style});
   log.push_back("msgbox " + Narrow(text));
+  if (auto during = std::move(whileMessageUp)) {
+    whileMessageUp = nullptr;
+    during();
+  }
   return 1;
 }
 

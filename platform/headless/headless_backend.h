@@ -46,6 +46,11 @@ class Backend : public rt::Backend {
   void Click(rt::Form& form, const wchar_t* control);
   void PressEnter(rt::Form& form);
   void CloseBox(rt::Form& form);
+  // A close request from outside (another program's WM_CLOSE): it reaches `form` whichever form
+  // has the input.
+  void CloseRequest(rt::Form& form);
+  // Runs once while the next message box is up, as a box's own message loop would deliver it.
+  std::function<void()> whileMessageUp;
   void Type(rt::Form& form, const wchar_t* control, const std::wstring& text);
   void Focus(rt::Form& form, const wchar_t* control);
   void PickDrive(rt::Form& form, const wchar_t* control, int index);

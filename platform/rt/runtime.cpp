@@ -106,15 +106,19 @@ Form::Form(Application& app, FormDef def) : app_(app), def_(std::move(def)) {
   }
 }
 
-Form::~Form() = default;
+Form::~Form() {
+  if (loaded_) app_.FormUnloaded(*this);
+}
 
 void Form::On(const wchar_t* control, Event event, Handler handler) {
+  (void)(*this)[control];  // throws for a name that no control has
   bindings_.push_back(Binding{control, event, std::move(handler)});
 }
 
 void Form::Fire(const Control& control, Event event) {
   for (auto& b : bindings_) {
     if (b.event == event && SameName(b.control, control.Name())) {
+      Application::Busy busy(app_);
       b.handler();
       return;
     }
@@ -135,6 +139,7 @@ void Form::Load() {
   loaded_ = true;
   app_.FormLoaded(*this);
   for (auto& c : controls_) c->InitList();
+  Application::Busy busy(app_);
   Form_Load();
 }
 
@@ -148,14 +153,18 @@ void Form::ShowModal() {
   if (!loaded_) return;
   // Modal from before it is shown, so that the backend can take the input from the other
   // forms before this one appears.
+  // Its message loop waits for the user at the present depth of handlers.
   struct ModalScope {
     Form& f;
-    explicit ModalScope(Form& form) : f(form) {
+    int outerLoopBusy;
+    explicit ModalScope(Form& form) : f(form), outerLoopBusy(form.app_.loopBusy_) {
       f.modal_ = true;
-      f.app_.PushModal(f);
+      f.app_.modalStack_.push_back(&f);
+      f.app_.loopBusy_ = f.app_.busy_;
     }
     ~ModalScope() {
-      f.app_.PopModal();
+      f.app_.loopBusy_ = outerLoopBusy;
+      f.app_.modalStack_.pop_back();
       f.modal_ = false;
     }
   } scope(*this);
@@ -166,7 +175,10 @@ void Form::ShowModal() {
 void Form::Unload() {
   if (!loaded_) return;
   int cancel = 0;
-  Form_Unload(cancel);
+  {
+    Application::Busy busy(app_);
+    Form_Unload(cancel);
+  }
   if (cancel) return;
   if (!loaded_) return;  // the unload handler unloaded it already
   loaded_ = false;
@@ -180,7 +192,9 @@ void Form::Refresh() {
   if (loaded_) app_.GetBackend().RefreshForm(*this);
 }
 
-void Form::CloseFromFrame() { Unload(); }
+void Form::CloseFromFrame() {
+  if (app_.TakesCloseRequest(*this)) Unload();
+}
 
 double Form::Left() const { return app_.GetBackend().FormRect(const_cast<Form&>(*this)).left; }
 double Form::Top() const { return app_.GetBackend().FormRect(const_cast<Form&>(*this)).top; }
@@ -215,20 +229,33 @@ Form* Application::MessageOwner() const {
   return loaded_.empty() ? nullptr : loaded_.back();
 }
 
+Form* Application::FormUnder(const Form& modal) const {
+  for (auto it = modalStack_.rbegin(); it != modalStack_.rend(); ++it) {
+    if (*it != &modal && (*it)->IsLoaded()) return *it;
+  }
+  return startup_ && startup_ != &modal && startup_->IsLoaded() ? startup_ : nullptr;
+}
+
+bool Application::TakesCloseRequest(const Form& form) const {
+  if (busy_ != loopBusy_) return false;
+  const Form* modal = ActiveModal();
+  return !modal || modal == &form;
+}
+
 int Application::MsgBox(const std::wstring& text, int style, const std::wstring& title) {
+  Busy busy(*this);
   return backend_.ShowMessage(MessageOwner(), text, title, style);
 }
 
-void Application::End() {
-  backend_.EndProgram(0);
+void Application::End(int exitCode) {
+  backend_.EndProgram(exitCode);
   std::abort();  // a backend's end never returns
 }
 
-int Application::Run(Form& startup) {
+void Application::Run(Form& startup) {
   startup_ = &startup;
   Guard([&] { startup.Load(); });
   backend_.RunMainLoop(*this);
-  return 0;
 }
 
 void Application::Guard(const std::function<void()>& action) {
@@ -244,6 +271,7 @@ void Application::Guard(const std::function<void()>& action) {
 }
 
 void Application::ReportUncaught(const std::wstring& text) {
+  Busy busy(*this);
   backend_.ShowMessage(MessageOwner(), text, title_, mb::Critical);
   backend_.EndProgram(1);
   std::abort();

@@ -165,16 +165,16 @@ class Form {
 
   // Dispatches an event to its handler, if the form has one; errors propagate to the caller.
   void Fire(const Control& control, Event event);
-  // The close box or the system menu: unloads the form.
+  // A close request (the close box, the system menu, another program's WM_CLOSE): unloads the
+  // form, unless its input is taken away (see Application::TakesCloseRequest).
   void CloseFromFrame();
-
-  // The backend's record of the loaded form; empty while it is not loaded.
-  std::unique_ptr<NativeForm> native;
 
  protected:
   virtual void Form_Load() {}
   virtual void Form_Unload(int& /*cancel*/) {}
   using Handler = std::function<void()>;
+  // Binds a handler to a control's event; a name that no control of the form has is refused
+  // here, when the form is defined, rather than leaving a handler that never runs.
   void On(const wchar_t* control, Event event, Handler handler);
 
  private:
@@ -189,6 +189,12 @@ class Form {
   std::vector<Binding> bindings_;
   bool loaded_ = false;
   bool modal_ = false;
+
+ public:
+  // The backend's record of the loaded form; empty while it is not loaded. Declared after the
+  // controls so that a form destroyed while loaded drops its record (which may still speak to
+  // the controls) before the controls go.
+  std::unique_ptr<NativeForm> native;
 };
 
 // The runtime's application object, screen object, message boxes and the end statement.
@@ -208,12 +214,13 @@ class Application {
   double ScreenHeight() const;
 
   int MsgBox(const std::wstring& text, int style, const std::wstring& title);
-  // Ends the program at once: no further handler runs.
-  [[noreturn]] void End();
+  // Ends the program at once with `exitCode`: no further handler runs.
+  [[noreturn]] void End(int exitCode);
 
   // Loads the start-up form (running its load handler) and then serves the windows until none is
-  // loaded. Returns the process exit code.
-  int Run(Form& startup);
+  // loaded: it returns only when the user has closed every window (or the system asked the
+  // program to quit).
+  void Run(Form& startup);
 
   // Runs `action` at an event boundary: what no handler caught is reported in the runtime's own
   // message box, and the program ends.
@@ -228,10 +235,29 @@ class Application {
   // The window a message box belongs to: the innermost loaded modal form, else the last loaded.
   Form* MessageOwner() const;
   Form* ActiveModal() const { return modalStack_.empty() ? nullptr : modalStack_.back(); }
-  void PushModal(Form& f) { modalStack_.push_back(&f); }
-  void PopModal() { modalStack_.pop_back(); }
+  // The form a modal show of `modal` goes over: the innermost other loaded modal form, else the
+  // start-up form (nullptr when that is not loaded either).
+  Form* FormUnder(const Form& modal) const;
+
+  // A close request reaches a form only when the form has the input: it is the innermost modal
+  // form (or no form is modal), and the program is waiting for the user in that form's message
+  // loop, not busy in a handler (a copy run, a message box) that delivered the request on its way.
+  bool TakesCloseRequest(const Form& form) const;
+
+  // Counts a handler or a message box in progress for as long as it lives.
+  class Busy {
+   public:
+    explicit Busy(Application& app) : app_(app) { ++app_.busy_; }
+    ~Busy() { --app_.busy_; }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+   private:
+    Application& app_;
+  };
 
  private:
+  friend class Form;  // a modal show opens a message loop of its own
   Backend& backend_;
   platform::FileSystem& files_;
   std::wstring path_;
@@ -239,6 +265,8 @@ class Application {
   std::vector<Form*> loaded_;
   std::vector<Form*> modalStack_;
   Form* startup_ = nullptr;
+  int busy_ = 0;      // handlers and message boxes in progress
+  int loopBusy_ = 0;  // busy_ where the innermost message loop waits for the user
 };
 
 // What a form and its controls need from the screen.

@@ -38,7 +38,20 @@ void Backend::CreateForm(rt::Form& form) {
   form.native = std::move(window);
 }
 
-void Backend::DestroyForm(rt::Form& form) { form.native.reset(); }
+Backend::~Backend() = default;
+
+// The window goes now; the record goes once no procedure of it is running any more.
+void Backend::DestroyForm(rt::Form& form) {
+  WindowOf(form).TakeDown();
+  retired_.emplace_back(static_cast<FormWindow*>(form.native.release()));
+  FreeRetired();
+}
+
+void Backend::FreeRetired() {
+  for (size_t i = retired_.size(); i-- > 0;) {
+    if (!retired_[i]->InUse()) retired_.erase(retired_.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+}
 
 void Backend::RefreshForm(rt::Form& form) {
   RedrawWindow(WindowOf(form).Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);

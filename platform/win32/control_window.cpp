@@ -60,6 +60,7 @@ void ControlWindow::Subclass() {
 }
 
 LRESULT ControlWindow::Default(UINT msg, WPARAM wp, LPARAM lp) {
+  if (!hwnd_) return 0;  // the handler that just ran took the window down
   return original_ ? CallWindowProcW(original_, hwnd_, msg, wp, lp) : DefWindowProcW(hwnd_, msg, wp, lp);
 }
 
@@ -73,6 +74,7 @@ LRESULT CALLBACK ControlWindow::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
   }
   auto* self = reinterpret_cast<ControlWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
+  FormWindow::Entered entered(self->form_);  // the form's record owns this one
   if (msg == WM_NCDESTROY) {
     // The window's last message: a subclassed control gets its own procedure back first, so that
     // it frees what it keeps; then the window is bound to nothing.

@@ -1,6 +1,8 @@
 // The native record of each control kind: its window (none for lines and images), its font and
 // what the kind needs to paint and to answer the system. The record is bound to its window
-// (GWLP_USERDATA) from the window's first message to its last.
+// (GWLP_USERDATA) until the window's last message, WM_NCDESTROY: from WM_NCCREATE on for the
+// runtime's own classes, and from just after creation for subclassed system controls, whose
+// creation messages go to the system's procedure alone.
 #pragma once
 
 #include <windows.h>

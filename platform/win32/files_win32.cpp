@@ -58,29 +58,6 @@ std::wstring AsFolder(const std::wstring& folder) {
   return folder;
 }
 
-// What a destination file looked like before a copy: whether a failed copy touched it.
-struct FileState {
-  bool exists = false;
-  ULARGE_INTEGER size{};
-  FILETIME written{};
-
-  static FileState Of(const std::wstring& path) {
-    FileState s;
-    WIN32_FILE_ATTRIBUTE_DATA d{};
-    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) {
-      s.exists = true;
-      s.size.LowPart = d.nFileSizeLow;
-      s.size.HighPart = d.nFileSizeHigh;
-      s.written = d.ftLastWriteTime;
-    }
-    return s;
-  }
-  bool SameAs(const FileState& o) const {
-    return exists == o.exists && size.QuadPart == o.size.QuadPart &&
-           CompareFileTime(&written, &o.written) == 0;
-  }
-};
-
 // Long copies look at the message queue now and then, without taking anything from it, so that
 // the system does not take the busy installer for a hung one.
 DWORD CALLBACK StayResponsive(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD, HANDLE, HANDLE,
@@ -99,6 +76,35 @@ void ClearReadOnly(const std::wstring& path) {
   const DWORD a = GetFileAttributesW(path.c_str());
   if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY)) {
     SetFileAttributesW(path.c_str(), a & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  }
+}
+
+// A name of the same length as the longest installed name, in the folder of `path`.
+std::wstring TemporaryBeside(const std::wstring& path, unsigned n) {
+  static const wchar_t hex[] = L"0123456789ABCDEF";
+  std::wstring name = L"~QV00000.TMP";
+  for (int i = 7; i >= 3; --i, n >>= 4) name[static_cast<size_t>(i)] = hex[n & 15];
+  const size_t slash = path.find_last_of(L'\\');
+  return (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1)) + name;
+}
+
+// Copies `from` to a new file beside `to` and returns its name; on failure no such file remains.
+std::wstring CopyToTemporary(const std::wstring& from, const std::wstring& to) {
+  unsigned n = GetCurrentProcessId() * 4099u + GetTickCount();
+  for (int attempt = 0;; ++attempt, ++n) {
+    const std::wstring temp = TemporaryBeside(to, n);
+    DWORD lastLook = GetTickCount();
+    if (CopyFileExW(from.c_str(), temp.c_str(), &StayResponsive, &lastLook, nullptr, COPY_FILE_FAIL_IF_EXISTS)) {
+      // Files from read-only media arrive read-only; an installed file must stay replaceable by
+      // the next installation.
+      ClearReadOnly(temp);
+      return temp;
+    }
+    const DWORD code = GetLastError();
+    if ((code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) && attempt < 64) continue;
+    ClearReadOnly(temp);
+    DeleteFileW(temp.c_str());  // what a copy that stopped part-way left
+    Fail(L"Cannot copy " + from + L" to " + to + L".", code);
   }
 }
 
@@ -125,23 +131,23 @@ bool FileSystem::DirectoryExists(const std::wstring& path) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// The new file is copied beside the old one under a temporary name, and replaces it in one step
+// once it is complete: a copy that stops part-way (a full disk, a source that cannot be read to
+// its end, a lost drive) leaves the previous file as it was, and no temporary file behind.
 void FileSystem::Copy(const std::wstring& from, const std::wstring& to) {
-  const FileState before = FileState::Of(to);
-  DWORD lastLook = GetTickCount();
-  if (CopyFileExW(from.c_str(), to.c_str(), &StayResponsive, &lastLook, nullptr, 0)) {
-    // Files from read-only media arrive read-only; an installed file must stay replaceable by
-    // the next installation.
-    ClearReadOnly(to);
-    return;
+  // A destination that cannot be replaced (read-only, or open in another program) is refused
+  // before anything is copied.
+  if (GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    UniqueFile existing(CreateFileW(to.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!existing) Fail(L"Cannot replace " + to + L".", GetLastError());
   }
-  const DWORD code = GetLastError();
-  // A copy that stopped part-way (a full disk, a lost drive) must not be left looking complete.
-  const FileState after = FileState::Of(to);
-  if (after.exists && !after.SameAs(before)) {
-    ClearReadOnly(to);
-    DeleteFileW(to.c_str());
+  const std::wstring temp = CopyToTemporary(from, to);
+  if (!MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD code = GetLastError();
+    DeleteFileW(temp.c_str());
+    Fail(L"Cannot replace " + to + L".", code);
   }
-  Fail(L"Cannot copy " + from + L" to " + to + L".", code);
 }
 
 uint64_t FileSystem::FileLength(const std::wstring& path) {

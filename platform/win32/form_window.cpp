@@ -13,15 +13,33 @@ FormWindow& WindowOf(const rt::Form& form) {
 
 FormWindow::FormWindow(const Screen& screen, rt::Form& form) : screen_(screen), form_(form) {}
 
-FormWindow::~FormWindow() {
-  // The other windows get their input back before this one goes, so that activation returns to
-  // them rather than to some other program.
+FormWindow::~FormWindow() { TakeDown(); }
+
+void FormWindow::TakeDown() {
+  if (closing_) return;
   modalInput.reset();
   closing_ = true;  // no events from the controls while they are destroyed (focus leaving, say)
-  if (hwnd_) DestroyWindow(hwnd_);
   for (size_t i = 0; i < controls_.size() && i < form_.Controls().size(); ++i) {
     rt::Control& c = *form_.Controls()[i];
     if (c.native == controls_[i].get()) c.native = nullptr;
+  }
+  if (hwnd_) DestroyWindow(hwnd_);
+  hwnd_ = nullptr;
+}
+
+void FormWindow::SetOwner(HWND owner) {
+  if (hwnd_ && reinterpret_cast<HWND>(GetWindowLongPtrW(hwnd_, GWLP_HWNDPARENT)) != owner) {
+    SetWindowLongPtrW(hwnd_, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(owner));
+  }
+}
+
+void FormWindow::FocusDefaultButton() {
+  if (!hwnd_) return;
+  const LRESULT def = SendMessageW(hwnd_, DM_GETDEFID, 0, 0);
+  if (HIWORD(def) != DC_HASDEFID) return;
+  HWND button = GetDlgItem(hwnd_, LOWORD(def));
+  if (button && IsWindowEnabled(button) && IsWindowVisible(button)) {
+    SendMessageW(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
   }
 }
 
@@ -163,18 +181,20 @@ INT_PTR CALLBACK FormWindow::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   }
   auto* self = reinterpret_cast<FormWindow*>(GetWindowLongPtrW(hwnd, DWLP_USER));
   if (!self || self->closing_) return FALSE;
+  Entered entered(*self);
   return AtBoundary(self->form_.App(), INT_PTR{FALSE}, [&] { return self->OnMessage(msg, wp, lp); });
 }
 
-// A dialog procedure answers most messages through DWLP_MSGRESULT.
+// A dialog procedure answers most messages through DWLP_MSGRESULT (of a window that may have
+// been taken down by the handler that just ran).
 INT_PTR FormWindow::Answer(LRESULT result) {
-  SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, result);
+  if (hwnd_) SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, result);
   return TRUE;
 }
 
 INT_PTR FormWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
-    case WM_CLOSE: form_.CloseFromFrame(); return TRUE;  // this record may be gone now
+    case WM_CLOSE: form_.CloseFromFrame(); return TRUE;
     case WM_CTLCOLORDLG: return reinterpret_cast<INT_PTR>(backBrush_);
     case WM_ERASEBKGND: {
       RECT r{};

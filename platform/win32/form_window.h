@@ -1,6 +1,10 @@
 // A form's window: a modeless dialog made from an empty in-memory template, so that the dialog
 // manager gives it tab order, Enter for the default button and focus memory. It owns the records
-// of its controls; its destructor takes the window down.
+// of its controls.
+//
+// Unloading takes the window down at once (TakeDown), but the record itself lives on until no
+// procedure of it or of its controls is running: a handler may unload its own form, and the
+// procedure that ran the handler still has to return through the record.
 #pragma once
 
 #include <windows.h>
@@ -20,8 +24,7 @@ namespace win32 {
 class FormWindow : public rt::NativeForm {
  public:
   FormWindow(const Screen& screen, rt::Form& form);
-  // Gives back the input a modal show took, then destroys the window while every record is
-  // still there to answer its last messages.
+  // Takes the window down if that has not been done.
   ~FormWindow() override;
   FormWindow(const FormWindow&) = delete;
   FormWindow& operator=(const FormWindow&) = delete;
@@ -30,6 +33,28 @@ class FormWindow : public rt::NativeForm {
   // When this throws, the destructor takes down whatever was made.
   void Create(HWND owner);
   void Show();
+  // Gives back the input a modal show took (so that activation goes to the window under this
+  // one), unbinds the records from the runtime's controls and destroys the window with its
+  // controls' windows. After it the record answers no message and touches no runtime object.
+  void TakeDown();
+  // Makes `owner` the window this one stays above and returns to when it goes.
+  void SetOwner(HWND owner);
+  // Gives the focus to the default button, if the form has an enabled one.
+  void FocusDefaultButton();
+
+  // Whether a procedure of this record or of one of its controls' records is running.
+  bool InUse() const { return inUse_ > 0; }
+  // Marks such a procedure for as long as it lives.
+  class Entered {
+   public:
+    explicit Entered(FormWindow& w) : w_(w) { ++w_.inUse_; }
+    ~Entered() { --w_.inUse_; }
+    Entered(const Entered&) = delete;
+    Entered& operator=(const Entered&) = delete;
+
+   private:
+    FormWindow& w_;
+  };
 
   HWND Handle() const { return hwnd_; }
   rt::Form& Form() const { return form_; }
@@ -67,7 +92,8 @@ class FormWindow : public rt::NativeForm {
   UniqueGdiObject ownBrush_;
   UniqueFont defaultFont_;
   bool shown_ = false;
-  bool closing_ = false;
+  bool closing_ = false;  // taken down, or going
+  int inUse_ = 0;
   std::vector<std::unique_ptr<ControlWindow>> controls_;  // by control index
 };
 

@@ -43,8 +43,14 @@ void Backend::TakeInputFor(rt::Form& form) {
   if (!w.modalInput) w.modalInput.emplace(OtherWindows(form.App(), &form));
 }
 
+// A modal form is owned by the form it goes over, so that it stays above that form and the
+// system activates that form again when it goes.
 void Backend::ShowForm(rt::Form& form) {
-  if (form.IsModal()) TakeInputFor(form);
+  if (form.IsModal()) {
+    rt::Form* under = form.App().FormUnder(form);
+    WindowOf(form).SetOwner(under && under->native ? WindowOf(*under).Handle() : nullptr);
+    TakeInputFor(form);
+  }
   WindowOf(form).Show();
 }
 
@@ -53,13 +59,14 @@ void Backend::Pump(rt::Application& app, MSG& msg) {
   if (HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr) {
     for (rt::Form* f : app.LoadedForms()) {
       if (f->native && WindowOf(*f).Handle() == root) {
-        if (IsDialogMessageW(root, &msg)) return;
+        if (IsDialogMessageW(root, &msg)) return FreeRetired();
         break;
       }
     }
   }
   TranslateMessage(&msg);
   DispatchMessageW(&msg);
+  FreeRetired();
 }
 
 void Backend::RunModal(rt::Form& form) {
@@ -76,7 +83,12 @@ void Backend::RunModal(rt::Form& form) {
     Pump(app, msg);
   }
   // Unloading gave the input back already; a run that ended otherwise gives it back here.
-  if (form.IsLoaded()) WindowOf(form).modalInput.reset();
+  if (form.IsLoaded()) {
+    WindowOf(form).modalInput.reset();
+    return;
+  }
+  // The form under it has the input again, with the focus on its default button: Enter goes on.
+  if (rt::Form* under = app.FormUnder(form); under && under->native) WindowOf(*under).FocusDefaultButton();
 }
 
 void Backend::RunMainLoop(rt::Application& app) {
@@ -100,7 +112,9 @@ int Backend::ShowMessage(rt::Form* owner, const std::wstring& text, const std::w
   // The box disables its owner itself; every other form is disabled while it is up. (A box
   // without an owner comes when no form is loaded.)
   InputTakenAway whileUp(owner ? OtherWindows(owner->App(), owner) : std::vector<HWND>{});
-  return MessageBoxW(h, text.c_str(), title.c_str(), static_cast<UINT>(style) | MB_SETFOREGROUND);
+  const int answer = MessageBoxW(h, text.c_str(), title.c_str(), static_cast<UINT>(style) | MB_SETFOREGROUND);
+  FreeRetired();
+  return answer;
 }
 
 void Backend::EndProgram(int exitCode) { ExitProcess(static_cast<UINT>(exitCode)); }

@@ -8,17 +8,22 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "../rt/runtime.h"
 #include "screen.h"
 
 namespace win32 {
 
+class FormWindow;
+
 class Backend : public rt::Backend {
  public:
   // `dpi` 0: the screen's own resolution.
   explicit Backend(HINSTANCE instance, int dpi = 0);
+  ~Backend() override;
 
   void CreateForm(rt::Form& form) override;
   void DestroyForm(rt::Form& form) override;
@@ -51,8 +56,13 @@ class Backend : public rt::Backend {
   std::vector<HWND> OtherWindows(const rt::Application& app, const rt::Form* except) const;
   void TakeInputFor(rt::Form& form);
   void Pump(rt::Application& app, MSG& msg);
+  // Frees the records of unloaded forms that no running procedure uses any more. Called where
+  // a dispatch has returned to one of the program's own loops.
+  void FreeRetired();
 
   Screen screen_;
+  // Records of unloaded forms, taken down but still in use by a procedure on the stack.
+  std::vector<std::unique_ptr<FormWindow>> retired_;
 };
 
 }  // namespace win32

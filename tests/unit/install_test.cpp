@@ -6,6 +6,7 @@
 #include <set>
 
 #include "fakes.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -198,20 +199,23 @@ TEST(CopyRun, ExistingFilesAreOverwritten) {
 }
 
 TEST(CopyRun, AMissingSourceStopsAtItsRowWithTheFailureMessage) {
-  for (size_t k : {0u, 7u, 19u}) {
+  for (size_t k = 0; k < InstallManifest.size(); ++k) {
     Installer fresh;  // the payload without row k
     for (size_t i = 0; i < InstallManifest.size(); ++i) {
       if (i != k) fresh.fs.AddFile(std::wstring(L"D:\\DISK\\") + InstallManifest[i].source, 1000);
     }
-    EXPECT_EQ(fresh.InstallInto(), 0);
+    EXPECT_EQ(fresh.InstallInto(), 1);
     for (size_t i = 0; i < InstallManifest.size(); ++i) {
       EXPECT_EQ(fresh.fs.HasFile(fresh.constants.CopyTarget(InstallManifest[i])), i < k) << k << " " << i;
     }
     EXPECT_EQ(fresh.ui.drawing[L"Picture2"].size(), 3 * k);  // the gauge stopped at the row before
+    // The row's status was shown; a DATA row's destination reads as the bare name.
+    const std::wstring shown = fresh.program.ShowCopying[L"DestLabel"].Caption();
+    EXPECT_EQ(shown, platform::UpperCase(L"C:\\Program Files\\Quorvant '99\\") + InstallManifest[k].dest) << k;
     EXPECT_TRUE(fresh.kit.calls.empty());
     ASSERT_EQ(fresh.ui.messages.size(), 1u);
     EXPECT_EQ(fresh.ui.messages[0].text, L"Setup Failed Due To An Error!");
-    EXPECT_EQ(fresh.ui.log.back(), "end 0");
+    EXPECT_EQ(fresh.ui.log.back(), "end 1");
   }
 }
 
@@ -219,7 +223,7 @@ TEST(CopyRun, ACopyThatFailsIsNeverReportedAsSuccess) {
   Installer in;
   in.AddPayload();
   in.fs.failCopyTo = L"\\DATA\\QV99.HLP";
-  EXPECT_EQ(in.InstallInto(), 0);
+  EXPECT_EQ(in.InstallInto(), 1);
   EXPECT_TRUE(in.fs.HasFile(L"C:\\Program Files\\Quorvant '99\\QV99.EXE"));  // row 8 stays
   EXPECT_FALSE(in.fs.HasFile(L"C:\\Program Files\\Quorvant '99\\DATA\\CUSTOMER.XLS"));
   ASSERT_EQ(in.ui.messages.size(), 1u);
@@ -232,7 +236,7 @@ TEST(CopyRun, AReadOnlyDestinationFileIsReportedNotOverwritten) {
   in.AddPayload(500);
   in.fs.AddFile(L"C:\\Program Files\\Quorvant '99\\MSVBVM50.DLL", 9);
   in.fs.MakeReadOnly(L"C:\\Program Files\\Quorvant '99\\MSVBVM50.DLL");
-  EXPECT_EQ(in.InstallInto(), 0);
+  EXPECT_EQ(in.InstallInto(), 1);
   EXPECT_EQ(in.fs.SizeOf(L"C:\\Program Files\\Quorvant '99\\MSVBVM50.DLL"), 9u);  // left as it was
   EXPECT_TRUE(in.fs.HasFile(L"C:\\Program Files\\Quorvant '99\\DATA\\UHOH.WAV"));  // row 5 stays
   EXPECT_FALSE(in.fs.HasFile(L"C:\\Program Files\\Quorvant '99\\STDOLE2.TLB"));
@@ -245,7 +249,7 @@ TEST(CopyRun, ASourceThatCannotBeOpenedStopsTheRun) {
   Installer in;
   in.AddPayload();
   in.fs.failOpen = L"STDOLE2.TL_";
-  EXPECT_EQ(in.InstallInto(), 0);
+  EXPECT_EQ(in.InstallInto(), 1);
   EXPECT_EQ(in.ui.messages.at(0).text, L"Setup Failed Due To An Error!");
   EXPECT_FALSE(in.fs.HasFile(L"C:\\Program Files\\Quorvant '99\\QV99.EXE"));
 }
@@ -254,7 +258,7 @@ TEST(Completion, ResultZeroGivesTwoMessagesInOrder) {
   Installer in;
   in.AddPayload();
   in.kit.result = 0;
-  EXPECT_EQ(in.InstallInto(), 0);
+  EXPECT_EQ(in.InstallInto(), 1);
   ASSERT_EQ(in.ui.messages.size(), 2u);
   EXPECT_EQ(in.ui.messages[0].text, L"There was an error creating shortcuts.");
   EXPECT_EQ(in.ui.messages[0].title, L"Shortcut Error");
@@ -279,7 +283,7 @@ TEST(Completion, AMissingLibraryGoesBackToThePagesFailureMessage) {
   Installer in;
   in.AddPayload();
   in.kit.missing = true;
-  EXPECT_EQ(in.InstallInto(), 0);
+  EXPECT_EQ(in.InstallInto(), 1);
   for (const auto& row : InstallManifest) EXPECT_TRUE(in.fs.HasFile(in.constants.CopyTarget(row)));
   ASSERT_EQ(in.ui.messages.size(), 1u);
   EXPECT_EQ(in.ui.messages[0].text, L"Setup Failed Due To An Error!");

@@ -155,7 +155,7 @@ TEST_F(RuntimeTest, TheCloseBoxUnloadsThroughTheUnloadHandler) {
 
 TEST_F(RuntimeTest, EndStopsAtOnceWithoutFurtherHandlers) {
   a.onGo = [&] {
-    app.End();
+    app.End(3);
     trace.push_back("after end");  // never runs
   };
   a.Show();
@@ -163,7 +163,7 @@ TEST_F(RuntimeTest, EndStopsAtOnceWithoutFurtherHandlers) {
     ui.Click(a, L"Go");
     FAIL() << "the end statement returned";
   } catch (const rt::ProgramEnded& e) {
-    EXPECT_EQ(e.exitCode, 0);
+    EXPECT_EQ(e.exitCode, 3);
   }
   EXPECT_EQ(trace.back(), "click A");
   EXPECT_EQ(std::count(trace.begin(), trace.end(), "unload A"), 0);
@@ -203,8 +203,73 @@ TEST_F(RuntimeTest, ALoadHandlersFailureReachesTheStatementThatLoaded) {
 TEST_F(RuntimeTest, TheMainLoopServesUntilNoFormIsLoaded) {
   a.onLoad = [&] { a.Show(); };
   ui.When(L"A", [&](rt::Form& f) { ui.CloseBox(f); });
-  EXPECT_EQ(app.Run(a), 0);
+  app.Run(a);
   EXPECT_TRUE(app.LoadedForms().empty());
+}
+
+// Close requests reach only the form that has the input, and only while the program waits for
+// the user: never a form behind a modal one, never any form while a handler or a message box
+// is busy.
+TEST_F(RuntimeTest, CloseRequestsReachOnlyTheFormThatHasTheInput) {
+  a.Show();
+  a.onGo = [&] { b.ShowModal(); };
+  b.onGo = [&] {
+    ui.CloseRequest(b);  // delivered on the way, inside B's own handler
+    trace.push_back(b.IsLoaded() ? "B stayed" : "B went");
+  };
+  ui.WhenClick(L"A", L"Go");
+  ui.When(L"B", [&](rt::Form& f) {
+    ui.CloseRequest(a);
+    ui.Click(f, L"Go");
+    ui.CloseBox(f);
+  });
+  ui.When(L"A", [&](rt::Form&) {
+    ui.whileMessageUp = [&] { ui.CloseRequest(a); };
+    app.MsgBox(L"up", rt::mb::OkOnly, L"T");
+    ui.CloseRequest(a);
+  });
+  app.Run(a);
+  EXPECT_EQ(trace, (std::vector<std::string>{"load A", "click A", "load B", "click B", "B stayed", "unload B",
+                                             "unload A"}));
+  EXPECT_TRUE(ui.ScriptDone());
+}
+
+TEST_F(RuntimeTest, AHandlerForANameNoControlHasIsRefusedWhenTheFormIsDefined) {
+  struct Misspelt : rt::Form {
+    explicit Misspelt(rt::Application& app) : rt::Form(app, Def()) { On(L"Comand1", rt::Event::Click, [] {}); }
+    static rt::FormDef Def() {
+      rt::FormDef d;
+      d.name = L"Misspelt";
+      d.caption = L"Misspelt";
+      d.controls = {rt::Button(L"Command1", L"OK", 0, 0, 100, 100)};
+      return d;
+    }
+  };
+  try {
+    Misspelt m(app);
+    FAIL() << "a handler for Comand1 was accepted";
+  } catch (const rt::RuntimeError& e) {
+    EXPECT_NE(e.Description().find(L"Comand1"), std::wstring::npos);
+  }
+}
+
+// A backend record that still speaks to the controls when it goes, as a real window does.
+struct RecordTouchingControls : rt::NativeForm {
+  rt::Form& form;
+  explicit RecordTouchingControls(rt::Form& f) : form(f) {}
+  ~RecordTouchingControls() override {
+    for (auto& c : form.Controls()) c->native = nullptr;
+  }
+};
+
+TEST_F(RuntimeTest, AFormDestroyedWhileLoadedDropsItsRecordBeforeItsControls) {
+  {
+    Probe d(app, L"D", trace);
+    d.Load();
+    d.native = std::make_unique<RecordTouchingControls>(d);
+  }  // under the address sanitizer, a record outliving the controls is a use after free
+  EXPECT_EQ(trace.back(), "load D");
+  EXPECT_EQ(app.LoadedForms().size(), 0u);
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ TEST(StartUp, MakesTheInstallerFolderCurrentThenShowsBackdropThenWelcomeModal) {
   in.fs.ChangeDirectory(L"C:\\windows");  // started from elsewhere
   in.fs.calls.clear();
   in.ui.WhenClick(L"Welcome", L"Command3");
-  EXPECT_EQ(in.Run(), 0);
+  EXPECT_EQ(in.Run(), 2);
   EXPECT_EQ(in.fs.calls.front(), "chdir D:\\DISK1");
   EXPECT_EQ(in.fs.CurrentDirectory(), L"D:\\DISK1");
   const Log& log = in.ui.log;
@@ -43,7 +43,7 @@ TEST(Welcome, CentredAndCancelEndsWithNothingWritten) {
     EXPECT_DOUBLE_EQ(f.Left(), in.ui.screenWidthTwips / 2 - w / 2);
     in.ui.Click(f, L"Command3");
   });
-  EXPECT_EQ(in.Run(), 0);
+  EXPECT_EQ(in.Run(), 2);
   EXPECT_TRUE(in.ui.messages.empty());
   EXPECT_EQ(in.fs.Writes(), 0u);
 }
@@ -58,7 +58,7 @@ TEST(Welcome, BackIsDisabledAndEnterMeansNext) {
     in.ui.PressEnter(f);
   });
   in.ui.When(L"Where", [&](rt::Form& f) { in.ui.Click(f, L"Command3"); });
-  EXPECT_EQ(in.Run(), 0);
+  EXPECT_EQ(in.Run(), 2);
   EXPECT_TRUE(in.ui.Contains("modal Where"));
 }
 
@@ -89,7 +89,7 @@ TEST(Where, BackThenNextShowsTheInitialFolderAgain) {
     EXPECT_TRUE(f[L"Command1"].Enabled());
     in.ui.Click(f, L"Command3");
   });
-  EXPECT_EQ(in.Run(), 0);
+  EXPECT_EQ(in.Run(), 2);
   EXPECT_EQ(std::count(in.ui.log.begin(), in.ui.log.end(), "load Where"), 2);
   EXPECT_EQ(in.fs.Writes(), 0u);
 }
@@ -130,7 +130,7 @@ TEST(Where, ExistingFoldersAreFineAndTheRunStarts) {
 TEST(Where, AMissingParentIsSkippedSilentlyAndTheRunReportsTheFailure) {
   Installer in;
   in.AddPayload();
-  EXPECT_EQ(in.InstallInto(L"C:\\New\\Sub"), 0);
+  EXPECT_EQ(in.InstallInto(L"C:\\New\\Sub"), 1);
   EXPECT_FALSE(in.fs.HasFolder(L"C:\\New"));
   EXPECT_TRUE(in.ui.Contains("load ShowCopying"));
   // The first copy cannot land: the run stops and the page reports it, never success.
@@ -153,7 +153,7 @@ TEST(Where, ABadDestinationIsRefusedAndTheUserStaysOnThePage) {
       EXPECT_TRUE(f.IsLoaded()) << headless::Narrow(bad);
       in.ui.Click(f, L"Command3");
     });
-    EXPECT_EQ(in.Run(), 0) << headless::Narrow(bad);
+    EXPECT_EQ(in.Run(), 2) << headless::Narrow(bad);
     ASSERT_EQ(in.ui.messages.size(), 1u) << headless::Narrow(bad);
     EXPECT_EQ(in.ui.messages[0].title, L"Setup");
     EXPECT_EQ(in.ui.messages[0].owner, L"Where");
@@ -194,7 +194,7 @@ TEST_F(Chooser, StartsWithThePagesFolderAndTheInstallersDriveAndDirectory) {
     EXPECT_EQ(f[L"Label5"].Caption(), L"C:\\Program Files\\Quorvant '99");
     in.ui.Click(f, L"Command3");
   });
-  EXPECT_EQ(in.Run(), 0);
+  EXPECT_EQ(in.Run(), 2);
 }
 
 TEST_F(Chooser, TypedTextGoesBackUnchangedOnOk) {
@@ -208,7 +208,7 @@ TEST_F(Chooser, TypedTextGoesBackUnchangedOnOk) {
     EXPECT_EQ(f[L"Label5"].Caption(), L"E:\\Apps\\Q99");
     in.ui.Click(f, L"Command3");
   });
-  EXPECT_EQ(in.Run(), 0);
+  EXPECT_EQ(in.Run(), 2);
 }
 
 TEST_F(Chooser, ChoosingAFolderFillsTheTextButCancelKeepsTheLabelAndRestoresTheDirectory) {
@@ -218,6 +218,7 @@ TEST_F(Chooser, ChoosingAFolderFillsTheTextButCancelKeepsTheLabelAndRestoresTheD
     EXPECT_EQ(f[L"Text1"].Text(), L"E:\\");
     in.ui.OpenFolder(f, L"Dir1", 1);  // Apps
     EXPECT_EQ(f[L"Text1"].Text(), L"E:\\Apps");
+    in.fs.ChangeDirectory(L"E:\\Apps");  // wherever the current directory went meanwhile
     in.ui.Click(f, L"Command2");
   });
   in.ui.When(L"Where", [&](rt::Form& f) {
@@ -225,12 +226,13 @@ TEST_F(Chooser, ChoosingAFolderFillsTheTextButCancelKeepsTheLabelAndRestoresTheD
     EXPECT_EQ(in.fs.CurrentDirectory(), L"D:\\DISK1");
     in.ui.Click(f, L"Command3");
   });
-  EXPECT_EQ(in.Run(), 0);
+  EXPECT_EQ(in.Run(), 2);
 }
 
 TEST_F(Chooser, TheCloseBoxAlsoRestoresTheDirectory) {
   in.ui.When(L"Path", [&](rt::Form& f) {
     in.ui.PickDrive(f, L"Drive1", 0);
+    in.fs.ChangeDirectory(L"C:\\");
     in.ui.CloseBox(f);
   });
   in.ui.When(L"Where", [&](rt::Form& f) {
@@ -238,7 +240,7 @@ TEST_F(Chooser, TheCloseBoxAlsoRestoresTheDirectory) {
     EXPECT_FALSE(in.program.Path.IsLoaded());
     in.ui.Click(f, L"Command3");
   });
-  EXPECT_EQ(in.Run(), 0);
+  EXPECT_EQ(in.Run(), 2);
 }
 
 TEST_F(Chooser, ADriveThatIsNotReadyIsReportedAndTheListStays) {
@@ -252,7 +254,7 @@ TEST_F(Chooser, ADriveThatIsNotReadyIsReportedAndTheListStays) {
     in.ui.Click(f, L"Command2");
   });
   in.ui.WhenClick(L"Where", L"Command3");
-  EXPECT_EQ(in.Run(), 0);
+  EXPECT_EQ(in.Run(), 2);
   ASSERT_EQ(in.ui.messages.size(), 1u);
   EXPECT_NE(in.ui.messages[0].text.find(L"Drive A: is not ready"), std::wstring::npos);
 }
@@ -274,7 +276,7 @@ TEST(NetworkFolder, ADriveThatIsNotReadyIsReportedAndTheListsStayOnTheShare) {
     in.ui.Click(f, L"Command2");
   });
   in.ui.WhenClick(L"Where", L"Command3");
-  EXPECT_EQ(in.Run(), 0);
+  EXPECT_EQ(in.Run(), 2);
   ASSERT_EQ(in.ui.messages.size(), 1u);
   EXPECT_NE(in.ui.messages[0].text.find(L"Drive A: is not ready"), std::wstring::npos);
   EXPECT_EQ(in.fs.CurrentDirectory(), L"\\\\SERVER\\SHARE\\SETUP");

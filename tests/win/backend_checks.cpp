@@ -209,5 +209,6 @@ int ThrowFromClick() {
   form.On(L"Command1", rt::Event::Click, [] { throw 42; });
   form.Show();
   PostMessageW(win32::WindowOf(form[L"Command1"]).Handle(), BM_CLICK, 0, 0);
-  return app.Run(form);
+  app.Run(form);
+  return 0;
 }

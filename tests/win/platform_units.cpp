@@ -4,7 +4,7 @@
 // backend with real windows. Prints one line per failed check and a closing count; exits 1 on
 // any failure.
 //
-//   platform_units.exe
+//   platform_units.exe [--small-drive E:]
 #include <windows.h>
 
 #include <cstdint>
@@ -21,6 +21,8 @@
 #include "platform/win32/setupkit_win32.h"
 
 void BackendChecks();
+void LifetimeChecks();
+void FilesChecks(const std::wstring& smallDrive);
 int ThrowFromClick();
 
 namespace {
@@ -195,6 +197,8 @@ int wmain(int argc, wchar_t** argv) {
   GaugeArithmetic();
   LibraryFailures();
   BackendChecks();
+  LifetimeChecks();
+  FilesChecks(argc > 2 && std::wstring(argv[1]) == L"--small-drive" ? argv[2] : L"");
   UncaughtFailureIsReported();
   std::printf("%d checks, %d failed\n", checks::made, checks::failed);
   return checks::failed == 0 ? 0 : 1;
