@@ -325,12 +325,13 @@ class Session:
 
     def choose(self, folder, typed=True, how="mouse"):
         """Browse, the folder into the text box, Enter (the chooser's OK); returns once the
-        destination page shows the folder."""
+        destination page shows the folder, with the focus on its default button."""
         self.open_chooser(how)
         self.enter_folder(folder, typed)
         self.p.key("Return")
         self.p.wait_window_gone(CHOOSER, timeout=STEP_TIMEOUT)
         self.wait_label(folder)
+        self.p.wait_focus(DESTINATION, "Button", "Next >")
 
     def start_copy(self, by_key=True):
         """Next > on the destination page: Enter while it has the focus, else a real click."""
@@ -721,8 +722,6 @@ def capture_wizard(prefix):
         snaps["chooser"] = prefix.uia("snapshot")
         prefix.click(CHOOSER, "Cancel")
         prefix.wait_titles([DESTINATION, WELCOME, BACKDROP])
-        prefix.wait_focus(DESTINATION, "Button", "Browse")
-        prefix.key("Tab")
         prefix.wait_focus(DESTINATION, "Button", "Next >")
         prefix.key("Return")
 

@@ -44,8 +44,7 @@ class WelcomeBehaviour(rig.RigCase):
 
     def test_cancel_ends_at_once_and_writes_nothing(self):
         self.p.mouse_click(rig.WELCOME, "Cancel")
-        self.assertEqual(self.run_.proc.wait(30), 0)
-        self.assert_nothing_written(self.run_)
+        self.assert_cancelled(self.run_)
 
     def test_back_is_disabled_and_a_click_on_it_does_nothing(self):
         back = self.p.buttons(rig.WELCOME)["< Back"]
@@ -110,8 +109,7 @@ class DestinationPage(DestinationCase):
     def test_cancel_ends_the_program_and_writes_nothing(self):
         run = self.start()
         self.p.click(DESTINATION, "Cancel")
-        self.assertEqual(run.proc.wait(30), 0)
-        self.assert_nothing_written(self.run_)
+        self.assert_cancelled(run)
 
     def test_chooser_cancel_and_close_box_keep_the_label_and_ok_writes_it_back(self):
         run = self.start()
@@ -126,6 +124,8 @@ class DestinationPage(DestinationCase):
         self.p.close_window(CHOOSER)
         self.p.wait_window_gone(CHOOSER, timeout=10)
         self.assertEqual(run.destination_label(), DEFAULT_DEST)
+        # The page is active again, with the focus on its default button.
+        self.p.wait_focus(DESTINATION, "Button", "Next >")
 
         # OK without touching anything writes back exactly the label's text.
         run.open_chooser("click")
