@@ -75,46 +75,31 @@ class SetupLibrary(rig.RigCase):
         p = self.prefix_with_library(None)
         shutil.copyfile(rig.stkit_variant("nonzero"), os.path.join(p.drive_c, "windows", "STKIT432.DLL"))
         run = rig.install(p)
-        self.assertEqual(run.message_keys(), [rig.FAILED])
-        self.assertEqual(run.links_made(), [])
+        self.assert_failed(run)
 
     def test_zero_result_gives_the_two_shortcut_messages_in_order(self):
         p = self.prefix_with_library("fail")
         run = rig.install(p)
-        self.assertEqual(run.message_keys(), rig.SHORTCUT_FAILED)
-        self.assertEqual([m.buttons for m in run.messages], [["OK"], ["OK"]])
-        self.assertEqual(run.exit_code, 0)
+        self.assert_failed(run, rig.SHORTCUT_FAILED)
         self.assert_rows(rig.unix_path(p, rig.DEFAULT_DEST))
 
     def test_the_backdrop_takes_no_click_while_a_message_is_up(self):
-        # A message box is modal to the whole program: with the first shortcut message up, a
-        # real click on the backdrop's close box does nothing, and the second message follows.
+        # A message box is modal to the whole program: with the first shortcut message up,
+        # clicks on the close boxes of the copy window and the backdrop, and WM_CLOSE posted
+        # to them, do nothing, and the second message follows.
         p = self.prefix_with_library("fail")
         run = self.session(p)
-        clicked = []
-
-        def click_backdrop_close_box(index, box):
-            if index != 0:
-                return
-            backdrop = p.window(rig.BACKDROP)
-            self.assertFalse(backdrop["enabled"], "the backdrop takes input under the message box")
-            left, top, right, _ = backdrop["client"]
-            p.click_at(right - 10, top - 10)
-            clicked.append(box)
-            self.assertTrue(run.proc.running(), "the click on the backdrop ended the program")
-            self.assertIsNotNone(p.window(box["title"]), "the message box went with the click")
         run.to_destination()
         run.start_copy()
-        run.finish(before_answer=click_backdrop_close_box)
-        self.assertEqual(len(clicked), 1)
-        self.assertEqual(run.message_keys(), rig.SHORTCUT_FAILED)
-        self.assertEqual(run.exit_code, 0)
+        run.finish(before_answer=lambda index, box: index == 0 and self.assert_closes_refused(
+            run, box["hwnd"], [rig.COPYING, rig.BACKDROP], ("click", "post")))
+        self.assert_failed(run, rig.SHORTCUT_FAILED)
 
     def test_any_nonzero_result_is_success(self):
         p = self.prefix_with_library("nonzero")
         run = rig.install(p)
         self.assertEqual(run.message_keys(), [rig.SUCCESS])
-        self.assertEqual(run.exit_code, 0)
+        self.assertEqual(run.exit_code, rig.EXIT_INSTALLED)
 
     def test_library_is_loaded_when_the_shortcut_is_made(self):
         # Missing while the wizard starts, in place by the time the copy run ends.
