@@ -533,12 +533,10 @@ def install(prefix, folder=None, typed=True, cwd=None):
 class RigCase(unittest.TestCase):
     """A test case on the module's shared prefix (at `dpi`), reset before each case and kept
     as self.p; and the checks of what an installation leaves behind. A class whose cases all
-    look at one run made in setUpClass sets reset_each to False; one whose cases read the
-    registry sets registry to True, and the registry is then reset too."""
+    look at one run made in setUpClass sets reset_each to False."""
 
     dpi = None
     reset_each = True
-    registry = False
 
     def setUp(self):
         if self.reset_each:
@@ -546,7 +544,7 @@ class RigCase(unittest.TestCase):
 
     def prefix(self):
         """The module's shared prefix, reset for this case; screenshots under the case's name."""
-        return we.shared_prefix(self.dpi).reset(name=self.id().split(".", 1)[-1], registry=self.registry)
+        return we.shared_prefix(self.dpi).reset(name=self.id().split(".", 1)[-1])
 
     def session(self, p=None, **kw):
         """A Session in the prefix that is stopped when the case ends."""
