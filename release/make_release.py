@@ -82,7 +82,7 @@ def make(disk, payload_dir, out):
     say(os.path.join(out, "SHA256SUMS"))
     if signing and PROGRAM_ROW not in signed:
         say("%s is not a Windows program, so it is not signed" % PROGRAM_ROW)
-    if signed:
+    if signing:
         say("signed with Authenticode (SHA-256): " + " ".join(signed))
     else:
         say("UNSIGNED: SETUP_SIGN_PKCS12 and SETUP_SIGN_PASSWORD_FILE are not set, so Windows will "
