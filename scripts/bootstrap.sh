@@ -10,6 +10,7 @@ packages=(
   wine wine32:i386 wine64
   xvfb xdotool imagemagick x11-apps fonts-liberation
   clang libclang-rt-14-dev
+  osslsigncode xorriso openssl
 )
 
 missing=()

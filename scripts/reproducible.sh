@@ -2,9 +2,13 @@
 # Checks that the installer folder is reproducible: for each preset named (win32, win64),
 # copies the sources to another folder, builds the installer folder there a second time and
 # compares every file with build/<preset>/disk, which must already be built.
-#   scripts/reproducible.sh win32 [win64]
+#   scripts/reproducible.sh [--release PRESET] win32 [win64]
+# With --release (PRESET one of those named), scripts/release.sh then makes a release signed
+# with a throwaway authority from each of the two trees, and every output is compared too.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
+release=""
+if [ "${1:-}" = --release ]; then release=$2; shift 2; fi
 
 work=build/reproducible
 rm -rf "$work"
@@ -37,5 +41,27 @@ for preset in "$@"; do
     status=1
   fi
 done
+if [ -n "$release" ] && [ $status -eq 0 ]; then
+  tests/release/make_test_ca.sh "$work/ca"
+  root=$PWD
+  export SETUP_SIGN_PKCS12="$root/$work/ca/signer.p12" SETUP_SIGN_PASSWORD_FILE="$root/$work/ca/password"
+  export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+  for n in 1 2; do
+    tree=$root
+    [ $n = 1 ] || tree=$root/$work/src
+    if ! (cd "$tree" && scripts/release.sh --build "$release" --out "$root/$work/release-$n") \
+         >"$work/release-$n.log" 2>&1; then
+      cat "$work/release-$n.log" >&2
+      echo "reproducible: the release from tree $n failed (above)" >&2
+      exit 1
+    fi
+  done
+  if diff -r -q "$work/release-1" "$work/release-2"; then
+    echo "reproducible: $release release: folder, zip, image and SHA256SUMS byte-identical from the second tree"
+  else
+    echo "reproducible: $release release: the outputs differ (above; both are kept in $work)" >&2
+    status=1
+  fi
+fi
 [ $status -eq 0 ] && rm -rf "$work"
 exit $status

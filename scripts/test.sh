@@ -16,7 +16,7 @@ setup_choose_wine_build
 cmake --workflow --preset native
 cmake --workflow --preset win32
 cmake --workflow --preset win64
-scripts/reproducible.sh win32 win64
+scripts/reproducible.sh --release win32 win32 win64
 # The checks of the other build's files that need no Wine, then every test of this one.
 other=win64
 [ "$SETUP_WINE_BUILD" = win64 ] && other=win32

@@ -552,30 +552,31 @@ class RigCase(unittest.TestCase):
         self.addCleanup(run.stop)
         return run
 
-    def assert_rows(self, dest_unix, copied=ALL_ROWS, absent=()):
+    def assert_rows(self, dest_unix, copied=ALL_ROWS, absent=(), source=None):
         """Rows `copied` (1-based) are byte-identical to their source files in the built
-        installer folder; rows `absent` are not there at all, not even part-written."""
+        installer folder (or the Unix folder `source`); rows `absent` are not there at all,
+        not even part-written."""
         for k in copied:
             row = MANIFEST[k - 1]
             path = row_path(dest_unix, row)
             self.assertTrue(os.path.isfile(path), "row %d: %s is missing" % (k, path))
-            self.assertEqual(read(path), read(os.path.join(disk_dir(), row[0])),
+            self.assertEqual(read(path), read(os.path.join(source or disk_dir(), row[0])),
                              "row %d: %s differs from %s" % (k, row[1], row[0]))
         for k in absent:
             row = MANIFEST[k - 1]
             self.assertFalse(os.path.lexists(row_path(dest_unix, row)), "row %d: %s was written" % (k, row[1]))
 
-    def assert_installed(self, run, folder):
+    def assert_installed(self, run, folder, source=None):
         """The run ended with the completion message and exit code 0, all twenty rows are in
-        `folder` (a C: path, or a Unix path for another drive), and nothing was written on
-        drive C: but the destination and the link (whose target assert_link checks), nor in
-        the installer folder."""
+        `folder` (a C: path, or a Unix path for another drive) as in the installer folder (or
+        `source`), and nothing was written on drive C: but the destination and the link (whose
+        target assert_link checks), nor in the installer folder."""
         self.assertEqual(run.message_keys(), [SUCCESS])
         self.assertEqual([m.buttons for m in run.messages], [["OK"]])
         self.assertEqual(run.exit_code, EXIT_INSTALLED)
         self.assertEqual(run.disk_changes(), [], "files written to the installer folder")
         on_c = folder[1:3] == ":\\" and folder[0].upper() == "C"
-        self.assert_rows(unix_path(run.p, folder) if on_c else folder)
+        self.assert_rows(unix_path(run.p, folder) if on_c else folder, source=source)
         self.assertEqual(run.changes_outside(folder if on_c else None), [],
                          "changes outside the destination and the link")
 
