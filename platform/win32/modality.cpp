@@ -109,6 +109,9 @@ int Backend::ShowMessage(rt::Form* owner, const std::wstring& text, const std::w
     }
   }
   HWND h = owner && owner->native ? WindowOf(*owner).Handle() : nullptr;
+  // A click taken from the queue above may have raised another window (the full-screen
+  // backdrop, say) over the box's window: the box comes with its window in front.
+  if (h) SetWindowPos(h, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   // The box disables its owner itself; every other form is disabled while it is up. (A box
   // without an owner comes when no form is loaded.)
   InputTakenAway whileUp(owner ? OtherWindows(owner->App(), owner) : std::vector<HWND>{});

@@ -156,6 +156,10 @@ class InputDuringTheCopy(rig.RigCase):
         # The closes clicked did nothing: both windows are there at the final message.
         shown = sorted(w["title"] for w in run.messages[0].snapshot["windows"] if w["visible"])
         self.assertEqual(shown, sorted([rig.BACKDROP, rig.COPYING, rig.SUCCESS[0]]))
+        # The click on the backdrop did not bury the copy window: the box's window is in front
+        # of the backdrop, its full gauge in view (windows are listed topmost first).
+        order = [w["title"] for w in run.messages[0].snapshot["windows"] if w["visible"]]
+        self.assertLess(order.index(rig.COPYING), order.index(rig.BACKDROP), order)
         dest = rig.unix_path(self.p, rig.DEFAULT_DEST)
         for row in rig.MANIFEST:
             self.assertEqual(os.path.getsize(rig.row_path(dest, row)), os.path.getsize(os.path.join(slow, row[0])))
