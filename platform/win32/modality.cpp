@@ -100,6 +100,12 @@ void Backend::RunMainLoop(rt::Application& app) {
 }
 
 int Backend::ShowMessage(rt::Form* owner, const std::wstring& text, const std::wstring& title, int style) {
+  HWND h = owner && owner->native ? WindowOf(*owner).Handle() : nullptr;
+  // The box disables its owner itself; every other form is disabled while it is up. (A box
+  // without an owner comes when no form is loaded.) They are disabled first, so that a click
+  // given to one of them while the program was busy cannot activate it and raise it over the
+  // box's window as it is taken from the queue below.
+  InputTakenAway whileUp(owner ? OtherWindows(owner->App(), owner) : std::vector<HWND>{});
   // A message box answers only what is typed or clicked once it is there: keys pressed while
   // the program was busy (during the copy run) must not dismiss it unread.
   MSG pending;
@@ -108,13 +114,6 @@ int Backend::ShowMessage(rt::Form* owner, const std::wstring& text, const std::w
     while (PeekMessageW(&pending, nullptr, first, last, PM_REMOVE | PM_NOYIELD)) {
     }
   }
-  HWND h = owner && owner->native ? WindowOf(*owner).Handle() : nullptr;
-  // A click taken from the queue above may have raised another window (the full-screen
-  // backdrop, say) over the box's window: the box comes with its window in front.
-  if (h) SetWindowPos(h, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  // The box disables its owner itself; every other form is disabled while it is up. (A box
-  // without an owner comes when no form is loaded.)
-  InputTakenAway whileUp(owner ? OtherWindows(owner->App(), owner) : std::vector<HWND>{});
   const int answer = MessageBoxW(h, text.c_str(), title.c_str(), static_cast<UINT>(style) | MB_SETFOREGROUND);
   FreeRetired();
   return answer;

@@ -204,13 +204,13 @@ class UnwritableDestination(rig.RigCase):
 
     def test_failed_overwrite_keeps_every_installed_file_as_it_was(self):
         # The drive holds one installation and, beside it, a second copy of any installed file
-        # but the largest (row 20). The second installation comes from a disk with a newer,
-        # larger row 20, too large for the room left even once the old copy is gone: the copy
+        # but the largest. The second installation comes from a disk with a newer, larger
+        # largest file, too large for the room left even once the old copy is gone: the copy
         # cannot be made, and the previous installation must be left as it was.
         page = 4096
         pages = lambda n: -(-n // page)  # noqa: E731
         sizes = [os.path.getsize(os.path.join(rig.disk_dir(), r[0])) for r in rig.MANIFEST]
-        self.assertEqual(max(sizes), sizes[19], "row 20 is no longer the largest file")
+        big = sizes.index(max(sizes))  # row 20 of the demo payload; row 8 where QV99.EX_ is larger
         room = pages(sorted(sizes)[-2]) + 2
         drive = self.small_drive("e", (sum(pages(n) for n in sizes) + room) * page)
         first = rig.install(self.p, "E:\\Q99")
@@ -218,9 +218,9 @@ class UnwritableDestination(rig.RigCase):
         free = os.statvfs(drive)
         self.assertEqual(free.f_bavail * free.f_frsize, room * page, "the room left beside the installation")
 
-        newer = os.path.join(self.p.disk, rig.MANIFEST[19][0])
+        newer = os.path.join(self.p.disk, rig.MANIFEST[big][0])
         with open(newer, "ab") as f:
-            f.write(b"version 2" * ((room + pages(sizes[19])) * page // 9 + 1))
+            f.write(b"version 2" * ((room + pages(sizes[big])) * page // 9 + 1))
         installed = files_on(drive)
         run = rig.install(self.p, "E:\\Q99")
         after = files_on(drive)
