@@ -13,6 +13,7 @@
 #include "../folder_lists.h"
 #include "definitions.h"
 #include "errors.h"
+#include "scoped_count.h"
 
 namespace platform {
 class FileSystem;
@@ -245,15 +246,8 @@ class Application {
   bool TakesCloseRequest(const Form& form) const;
 
   // Counts a handler or a message box in progress for as long as it lives.
-  class Busy {
-   public:
-    explicit Busy(Application& app) : app_(app) { ++app_.busy_; }
-    ~Busy() { --app_.busy_; }
-    Busy(const Busy&) = delete;
-    Busy& operator=(const Busy&) = delete;
-
-   private:
-    Application& app_;
+  struct Busy : ScopedCount {
+    explicit Busy(Application& app) : ScopedCount(app.busy_) {}
   };
 
  private:

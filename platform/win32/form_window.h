@@ -45,15 +45,8 @@ class FormWindow : public rt::NativeForm {
   // Whether a procedure of this record or of one of its controls' records is running.
   bool InUse() const { return inUse_ > 0; }
   // Marks such a procedure for as long as it lives.
-  class Entered {
-   public:
-    explicit Entered(FormWindow& w) : w_(w) { ++w_.inUse_; }
-    ~Entered() { --w_.inUse_; }
-    Entered(const Entered&) = delete;
-    Entered& operator=(const Entered&) = delete;
-
-   private:
-    FormWindow& w_;
+  struct Entered : rt::ScopedCount {
+    explicit Entered(FormWindow& w) : ScopedCount(w.inUse_) {}
   };
 
   HWND Handle() const { return hwnd_; }

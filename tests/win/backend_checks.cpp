@@ -7,6 +7,7 @@
 #include <string>
 
 #include "checks.h"
+#include "test_form.h"
 #include "platform/rt/runtime.h"
 #include "platform/win32/controls.h"
 #include "platform/win32/files_win32.h"
@@ -46,22 +47,6 @@ void StandInFor(const wchar_t* cls) {
   wc.style &= ~CS_GLOBALCLASS;
   wc.lpszClassName = cls;
   RegisterClassExW(&wc);
-}
-
-class TestForm : public rt::Form {
- public:
-  TestForm(rt::Application& app, rt::FormDef def) : rt::Form(app, std::move(def)) {}
-  using rt::Form::On;
-};
-
-rt::FormDef Def(const wchar_t* caption, std::vector<rt::ControlDef> controls) {
-  rt::FormDef d;
-  d.name = L"TestForm";
-  d.caption = caption;
-  d.width = 4000;
-  d.height = 3000;
-  d.controls = std::move(controls);
-  return d;
 }
 
 struct CaptionCount {

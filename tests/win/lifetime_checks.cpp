@@ -13,6 +13,7 @@
 #include <string>
 
 #include "checks.h"
+#include "test_form.h"
 #include "platform/rt/runtime.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/form_window.h"
@@ -82,28 +83,16 @@ LONG CALLBACK OnFault(EXCEPTION_POINTERS* e) {
 
 // --- forms
 
-class TestForm : public rt::Form {
- public:
-  TestForm(rt::Application& app, const wchar_t* caption) : rt::Form(app, Def(caption)) {}
-  using rt::Form::On;
+// A form with one button, which a posted click presses once the form's loop runs.
+struct ClickForm : TestForm {
+  ClickForm(rt::Application& app, const wchar_t* caption)
+      : TestForm(app, ::Def(caption, {rt::Button(L"Command1", L"Go", 120, 120, 1200, 375).Default().Tab(0)})) {}
   void Click() { PostMessageW(win32::WindowOf((*this)[L"Command1"]).Handle(), BM_CLICK, 0, 0); }
-
- private:
-  static rt::FormDef Def(const wchar_t* caption) {
-    rt::FormDef d;
-    d.name = caption;
-    d.caption = caption;
-    d.width = 3000;
-    d.height = 1500;
-    d.controls = {rt::Button(L"Command1", L"Go", 120, 120, 1200, 375).Default().Tab(0),
-                  rt::Label(L"Label1", caption, 120, 600, 2500, 240)};
-    return d;
-  }
 };
 
 bool WindowExists(const wchar_t* caption) { return FindWindowW(nullptr, caption) != nullptr; }
 
-TestForm* unloadFromTimer = nullptr;
+ClickForm* unloadFromTimer = nullptr;
 
 // Unloads the form while the message box is up, then answers the box if it is still there.
 void CALLBACK UnloadFromTimer(HWND, UINT, UINT_PTR id, DWORD) {
@@ -113,7 +102,7 @@ void CALLBACK UnloadFromTimer(HWND, UINT, UINT_PTR id, DWORD) {
 }
 
 void OwnClickUnloadsTheForm(rt::Application& app) {
-  TestForm form(app, L"Unloads itself");
+  ClickForm form(app, L"Unloads itself");
   form.On(L"Command1", rt::Event::Click, [&] { form.Unload(); });
   form.Load();
   const void* record = form.native.get();
@@ -124,8 +113,8 @@ void OwnClickUnloadsTheForm(rt::Application& app) {
 }
 
 void NestedModalFormsUnloadFromTheirHandlers(rt::Application& app) {
-  TestForm outer(app, L"Outer form");
-  TestForm inner(app, L"Inner form");
+  ClickForm outer(app, L"Outer form");
+  ClickForm inner(app, L"Inner form");
   const void* innerRecord = nullptr;
   inner.On(L"Command1", rt::Event::Click, [&] { inner.Unload(); });
   outer.On(L"Command1", rt::Event::Click, [&] {
@@ -146,7 +135,7 @@ void NestedModalFormsUnloadFromTheirHandlers(rt::Application& app) {
 }
 
 void FormUnloadedInsideAMessageBox(rt::Application& app) {
-  TestForm form(app, L"Under a box");
+  ClickForm form(app, L"Under a box");
   unloadFromTimer = &form;
   form.On(L"Command1", rt::Event::Click, [&] {
     SetTimer(nullptr, 0, 50, &UnloadFromTimer);
