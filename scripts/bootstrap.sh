@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages this project needs to build and test, skipping what is present.
 # Safe to call repeatedly: a second call only checks and returns.
+#   scripts/bootstrap.sh --guest   also what builds and boots the test guest (tests/guest)
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,9 @@ packages=(
   clang libclang-rt-14-dev
   osslsigncode xorriso openssl
 )
+if [ "${1:-}" = --guest ]; then
+  packages+=(qemu-system-x86 debootstrap e2fsprogs)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -5,8 +5,12 @@
 # there the 64-bit build (win64) runs under Wine's 64-bit loader instead.
 # SETUP_WINE_BUILD=win32 or win64 forces the choice for one run.
 #
+# Where the host cannot execute 32-bit code, the win32 build's end-to-end tests run in an
+# emulated x86-64 guest that can (tests/guest); SETUP_GUEST=1 or 0 forces or skips that.
+#
 # Sets and exports SETUP_WINE_BUILD, and SETUP_WINE_CHOICE: the one line, also printed, that
-# says which build runs and why. Returns non-zero,
+# says which build runs and why; SETUP_WINE_GUEST (1 or 0) and SETUP_WINE_GUEST_WHY, also
+# printed when the guest runs or is forced off. Returns non-zero,
 # saying what is missing, when the chosen (or any) Wine loader cannot start here.
 
 # The loaders are Debian's; SETUP_WINE_LOADER32/64 name others (the scripts' own tests do).
@@ -21,6 +25,35 @@ setup_wine_loader_runs() {  # setup_wine_loader_runs win32|win64
 }
 
 setup_choose_wine_build() {
+  setup_choose_loader_build || return 1
+  setup_choose_guest
+}
+
+setup_choose_guest() {
+  local why32
+  case "${SETUP_GUEST:-}" in
+    1) setup_guest_chose 1 "the win32 build's end-to-end tests also run in the emulated guest (forced by SETUP_GUEST=1)" ;;
+    0) setup_guest_chose 0 "no emulated guest (skipped by SETUP_GUEST=0)" ;;
+    "")
+      if ! why32=$(setup_wine_loader_runs win32) && [[ "$why32" == *"Exec format error"* ]]; then
+        setup_guest_chose 1 "the win32 build's end-to-end tests run in an emulated guest that runs 32-bit code (this host cannot: $why32)"
+      else
+        SETUP_WINE_GUEST=0 SETUP_WINE_GUEST_WHY="this host runs the win32 build itself"
+        export SETUP_WINE_GUEST SETUP_WINE_GUEST_WHY
+      fi ;;
+    *)
+      echo "wine: SETUP_GUEST must be 1 or 0, not '$SETUP_GUEST'" >&2
+      return 1 ;;
+  esac
+}
+
+setup_guest_chose() {
+  SETUP_WINE_GUEST=$1 SETUP_WINE_GUEST_WHY=$2
+  export SETUP_WINE_GUEST SETUP_WINE_GUEST_WHY
+  echo "wine: $SETUP_WINE_GUEST_WHY"
+}
+
+setup_choose_loader_build() {
   local why32 why64
   case "${SETUP_WINE_BUILD:-}" in
     win32|win64)

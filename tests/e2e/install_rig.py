@@ -374,7 +374,7 @@ class Session:
     def next_message(self, timeout, gone=()):
         """The next message box (its facts from the window list) or "ended"; uia does the
         looking, the program is checked between its waits."""
-        deadline = time.monotonic() + timeout
+        deadline = we.deadline_after(timeout)
         while True:
             if not self.proc.running():
                 return "ended"

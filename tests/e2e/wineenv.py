@@ -58,6 +58,9 @@ UIA_OWN_EXIT_CODES = (71, 72, 73, 74)  # uia's own: not found, usage, result not
 SERVER_IDLE_SECONDS = 60  # a prefix's wineserver ends by itself after this long without clients
 WAIT_SLICE = 2.0  # seconds that one wait inside uia may take before the rig looks again
 TEMPLATE_STAMP = "setup-e2e-template.stamp"
+# In the emulated guest that runs the 32-bit build where the host cannot, everything takes
+# several times longer: there every time bound of the rig is multiplied by SETUP_E2E_SLOW.
+SLOW = float(os.environ.get("SETUP_E2E_SLOW") or 1)
 TEMPLATE_VERSION = "4"  # bump when the template's settings change
 HIGH_DPI = 144  # the second template's screen resolution
 REGISTRY_FILES = ("system.reg", "user.reg", "userdef.reg")  # where a stopped wineserver keeps the registry
@@ -131,12 +134,17 @@ _start_watchdog()
 
 # --------------------------------------------------------------------------- helpers
 
+def deadline_after(seconds):
+    """The moment a wait of that many seconds (scaled by SLOW) ends, on the monotonic clock."""
+    return time.monotonic() + seconds * SLOW
+
+
 def wait_for(condition, timeout, interval=0.1, what="condition"):
     """Polls condition() until it returns a truthy value, which is returned.
 
     Raises TimeoutError naming `what` when the bound passes; exceptions from the
     condition propagate at once."""
-    deadline = time.monotonic() + timeout
+    deadline = deadline_after(timeout)
     while True:
         value = condition()
         if value:
@@ -172,7 +180,7 @@ def _run(cmd, env, timeout, check=True, cwd=None):
     with tempfile.TemporaryFile() as out:
         try:
             code = subprocess.run(cmd, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out,
-                                  stderr=subprocess.STDOUT, timeout=timeout).returncode
+                                  stderr=subprocess.STDOUT, timeout=timeout * SLOW).returncode
         except subprocess.TimeoutExpired:
             raise E2EError("%s still running after %d s" % (" ".join(cmd), timeout)) from None
         out.seek(0)
@@ -199,7 +207,7 @@ class Display:
             os.close(write_fd)
         try:
             number = b""
-            deadline = time.monotonic() + 20
+            deadline = deadline_after(20)
             while not number.endswith(b"\n"):
                 left = deadline - time.monotonic()
                 if left <= 0 or not select.select([read_fd], [], [], left)[0]:
@@ -484,7 +492,7 @@ class Process:
     def wait(self, timeout):
         """Waits with a bound for the program to end and returns its exit code."""
         try:
-            return self.popen.wait(timeout=timeout)
+            return self.popen.wait(timeout=timeout * SLOW)
         except subprocess.TimeoutExpired:
             raise TimeoutError("process still running after %.1f s" % timeout) from None
 
@@ -538,7 +546,7 @@ class UiaServer:
             self.popen.stdin.flush()
         except OSError:
             return None
-        deadline = time.monotonic() + timeout
+        deadline = deadline_after(timeout)
         fd = self.popen.stdout.fileno()
         while b"\n" not in self.buffer:
             left = deadline - time.monotonic()
@@ -838,7 +846,7 @@ class Prefix:
     def wait_window(self, title, timeout=30, proc=None):
         """Waits for a visible window with that title and returns its facts; fails early if
         proc ends first. uia does the looking; the program is checked between its waits."""
-        deadline = time.monotonic() + timeout
+        deadline = deadline_after(timeout)
         while True:
             if proc is not None and not proc.running():
                 raise E2EError("program ended (exit %s) before window %r appeared; log:\n%s"
@@ -854,7 +862,7 @@ class Prefix:
                            % (timeout, title, self.titles(), shot.path))
 
     def wait_window_gone(self, title, timeout=30):
-        deadline = time.monotonic() + timeout
+        deadline = deadline_after(timeout)
         while not self._sliced_wait(("waitgone", title), deadline)["met"]:
             if time.monotonic() >= deadline:
                 raise TimeoutError("timed out after %.1f s waiting for window %r to close; visible: %r"
@@ -872,7 +880,7 @@ class Prefix:
     def wait_focus(self, window, cls=None, text=None, timeout=10):
         """Waits until `window` (a title or "#handle") is in front with the focus on a control
         of that class and text (None: any); returns the focus facts."""
-        deadline = time.monotonic() + timeout
+        deadline = deadline_after(timeout)
         while True:
             r = self._sliced_wait(("waitfocus", window, cls or "", "" if text is None else text), deadline)
             if r["met"]:

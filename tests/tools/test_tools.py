@@ -53,13 +53,17 @@ class WineBuildChoice(Scratch):
             "missing": os.path.join(self.dir, "not-there"),
         }
 
-    def choose(self, loader32, loader64, forced=None):
+    def choose(self, loader32, loader64, forced=None, guest=None):
         env = dict(os.environ, SETUP_WINE_LOADER32=loader32, SETUP_WINE_LOADER64=loader64)
         env.pop("SETUP_WINE_BUILD", None)
+        env.pop("SETUP_GUEST", None)
         if forced:
             env["SETUP_WINE_BUILD"] = forced
+        if guest is not None:
+            env["SETUP_GUEST"] = guest
         r = subprocess.run(["bash", "-c", 'source scripts/wine-build.sh && setup_choose_wine_build && '
-                            'echo "chose=$SETUP_WINE_BUILD|$SETUP_WINE_CHOICE"'],
+                            'echo "chose=$SETUP_WINE_BUILD|$SETUP_WINE_CHOICE" && '
+                            'echo "guest=$SETUP_WINE_GUEST"'],
                            cwd=ROOT, env=env, capture_output=True, text=True, timeout=30)
         return r.returncode, r.stdout, r.stderr
 
@@ -89,6 +93,26 @@ class WineBuildChoice(Scratch):
         self.assertNotIn("chose=", out)
         self.assertIn("is not installed", err)
         self.assertIn("wine64", err)
+
+    def test_the_guest_runs_the_product_only_where_the_host_cannot(self):
+        l = self.loaders()
+        code, out, _ = self.choose(l["noexec"], l["ok"])
+        self.assertEqual((code, "guest=1" in out), (0, True))
+        self.assertIn("wine: the win32 build's end-to-end tests run in an emulated guest", out)
+        self.assertIn("Exec format error", out.splitlines()[1])
+        for forced in (None, "win64"):  # a host that runs 32-bit code runs the product itself
+            code, out, _ = self.choose(l["ok"], l["ok"], forced=forced)
+            self.assertEqual((code, "guest=0" in out, "guest" in out.replace("guest=0", "")),
+                             (0, True, False))
+        # SETUP_GUEST forces the guest on or off, and says so.
+        code, out, _ = self.choose(l["ok"], l["ok"], guest="1")
+        self.assertEqual((code, "guest=1" in out, "forced by SETUP_GUEST=1" in out), (0, True, True))
+        code, out, _ = self.choose(l["noexec"], l["ok"], guest="0")
+        self.assertEqual((code, "guest=0" in out, "skipped by SETUP_GUEST=0" in out), (0, True, True))
+        code, out, err = self.choose(l["noexec"], l["ok"], guest="yes")
+        self.assertNotEqual(code, 0)
+        self.assertNotIn("guest=", out)
+        self.assertIn("SETUP_GUEST must be 1 or 0", err)
 
     def test_a_forced_build_runs_only_where_its_loader_starts(self):
         l = self.loaders()
