@@ -26,8 +26,8 @@ recipe() { cat "$here/image.sh" "$here/packages" "$here/init" | sha256sum | cut 
 checksums() {  # openssl's SHA-256 uses the processor's SHA instructions: about 1.3 GB/s
   local f
   for f in "${files[@]}"; do
-    [ -f "$1/$f" ] || { echo "$f missing"; continue; }
-    (cd "$1" && openssl dgst -sha256 -r "$f")
+    [ -f "$1/$f" ] || return 1
+    (cd "$1" && openssl dgst -sha256 -r "$f") || return 1
   done
 }
 
@@ -35,11 +35,28 @@ image_ok() {  # the stamp matches the recipe, and every file its checksum
   local d=$1
   [ -f "$d/stamp" ] || return 1
   [ "$(sed -n 1p "$d/stamp")" = "recipe $(recipe)" ] || return 1
-  [ "$(sed 1d "$d/stamp")" = "$(checksums "$d")" ]
+  local sums
+  sums=$(checksums "$d") && [ "$(sed 1d "$d/stamp")" = "$sums" ]
 }
 
 write_stamp() {
-  { echo "recipe $(recipe)"; checksums "$1"; } >"$1/stamp.new" && mv "$1/stamp.new" "$1/stamp"
+  local sums
+  sums=$(checksums "$1") || { echo "guest image: $1 lacks a file of the image" >&2; return 1; }
+  printf 'recipe %s\n%s\n' "$(recipe)" "$sums" >"$1/stamp.new"
+  mv "$1/stamp.new" "$1/stamp"
+}
+
+ours() {  # the folder is missing, or holds nothing but what this script makes in it
+  local entry
+  [ -e "$1" ] || return 0
+  [ -d "$1" ] || return 1
+  for entry in "$1"/* "$1"/.[!.]*; do
+    [ -e "$entry" ] || continue
+    case ${entry##*/} in
+      root|root.img|vmlinuz|initrd.img|stamp|stamp.new|*.log) ;;
+      *) return 1 ;;
+    esac
+  done
 }
 
 case $mode in
@@ -54,7 +71,20 @@ fi
 
 work=$dir.tmp
 root=$work/root
-mounts_under_root() { findmnt -rn -o TARGET | grep -F "$root/" | sort -r; }
+# Whatever is in the way is removed below: only a folder of this script's making may be.
+case $dir in *[[:space:]]*) echo "guest image: no blank in the image's path, please: $dir" >&2; exit 1 ;; esac
+for d in "$dir" "$work"; do
+  ours "$d" || { echo "guest image: $d holds files that are not an image's; not touching it" >&2; exit 1; }
+done
+# One build at a time in one folder.
+mkdir -p "$(dirname "$dir")"
+exec 9>"$dir.lock"
+flock 9
+if image_ok "$dir"; then  # built meanwhile by the holder of the lock
+  echo "guest image: $dir is up to date"
+  exit 0
+fi
+mounts_under_root() { findmnt -rn -o TARGET | awk -v r="$root/" 'index($0, r) == 1' | sort -r; }
 unmount_all() {
   local m
   for m in $(mounts_under_root); do umount "$m" || umount -l "$m" || true; done
@@ -65,12 +95,12 @@ remove_work() {
     echo "guest image: $root still has mounts; not removing it" >&2
     return 1
   fi
-  rm -rf "$work"
+  rm -rf --one-file-system "$work"
 }
 trap 'remove_work' EXIT
 remove_work
 [ -e "$dir" ] && echo "guest image: $dir is stale or incomplete; building it again"
-rm -rf "$dir"
+rm -rf --one-file-system "$dir"
 mkdir -p "$work"
 start=$SECONDS
 
@@ -107,7 +137,7 @@ cp "$(ls "$root"/boot/vmlinuz-* | sort -V | tail -1)" "$work/vmlinuz"
 cp "$(ls "$root"/boot/initrd.img-* | sort -V | tail -1)" "$work/initrd.img"
 echo "guest image: packing the root into an ext4 image"
 mkfs.ext4 -q -F -d "$root" -L root -E lazy_itable_init=0,lazy_journal_init=0 "$work/root.img" 4G
-rm -rf "$root"
+rm -rf --one-file-system "$root"
 write_stamp "$work"
 rm -f "$work"/*.log
 mv "$work" "$dir"

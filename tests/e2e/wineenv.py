@@ -182,7 +182,7 @@ def _run(cmd, env, timeout, check=True, cwd=None):
             code = subprocess.run(cmd, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out,
                                   stderr=subprocess.STDOUT, timeout=timeout * SLOW).returncode
         except subprocess.TimeoutExpired:
-            raise E2EError("%s still running after %d s" % (" ".join(cmd), timeout)) from None
+            raise E2EError("%s still running after %d s" % (" ".join(cmd), timeout * SLOW)) from None
         out.seek(0)
         text = out.read().decode("utf-8", "replace")
     if check and code != 0:
@@ -276,17 +276,20 @@ def start_wineserver(env):
     starter holds open, and a held test-runner pipe would keep the runner waiting forever."""
     subprocess.run(["wineserver", "-p%d" % SERVER_IDLE_SECONDS], env=env, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                   start_new_session=True, timeout=30, check=True)
+                   start_new_session=True, timeout=30 * SLOW, check=True)
 
 
 def stop_wineserver(env, timeout=30):
-    """Kills every process of the prefix and waits until its wineserver is gone."""
+    """Kills every process of the prefix and waits until its wineserver is gone (and has
+    written the registry files)."""
     for args in (["wineserver", "-k"], ["wineserver", "-w"]):
         try:
             subprocess.run(args, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=timeout)
+                           stderr=subprocess.DEVNULL, timeout=timeout * SLOW)
         except subprocess.TimeoutExpired:
-            pass
+            if args[1] == "-w":
+                raise E2EError("the wineserver of %s still runs after %d s"
+                               % (env.get("WINEPREFIX"), timeout * SLOW)) from None
 
 
 def set_registry(env, reg_text, timeout=60):
@@ -358,7 +361,7 @@ def make_template(path, display, dpi=None, arch=None, base=None):
             set_registry(env, dpi_reg(dpi))
         # Let the server end by itself so that it writes the registry files.
         subprocess.run(["wineserver", "-w"], env=env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120 * SLOW)
     finally:
         stop_wineserver(env)
     with open(os.path.join(partial, TEMPLATE_STAMP), "w") as f:
@@ -443,7 +446,7 @@ class Screenshot:
     def __init__(self, png_path):
         self.path = png_path
         data = subprocess.run(["convert", png_path, "-depth", "8", "ppm:-"], check=True,
-                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, timeout=60).stdout
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, timeout=60 * SLOW).stdout
         self.width, self.height, self.pixels = self._parse_ppm(data)
 
     @staticmethod
@@ -1017,7 +1020,10 @@ class Prefix:
             _open.remove(self)
         if self._uia_server is not None:
             self._uia_server.close()
-        stop_wineserver(self.env)
+        try:
+            stop_wineserver(self.env)
+        except E2EError as e:  # the rest is cleaned up all the same
+            sys.stderr.write("e2e: %s\n" % e)
         for proc in self.processes:
             _end(proc.popen)
         shutil.rmtree(self.root, ignore_errors=True)

@@ -26,13 +26,15 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SOURCE = os.path.dirname(os.path.dirname(HERE))
+SOURCE = os.path.realpath(os.path.dirname(os.path.dirname(HERE)))
 # The guest runs the rig several times slower than the host: the time bounds of the rig's waits
 # and of each module are multiplied by this.
 FACTOR = 5
 # Each module's time-out in the guest (the slowest takes about 4 minutes there).
 MODULE_TIMEOUT = 600
-MEMORY = "6G"
+# The prefixes and what the tests install live on the guest's tmpfs: the layout module alone
+# holds four prefixes and two installations of 1.3 GB there at once.
+MEMORY = "10G"
 # Under TCG the whole label takes about 25 minutes, too long for the test command; these
 # modules run there: together they cover the exception path through window procedures, the
 # decorated stdcall export of the setup library and its ANSI arguments, the wizard's pages and
@@ -42,11 +44,28 @@ MEMORY = "6G"
 TCG_MODULES = ("platform_units", "shortcut", "wizard", "journey")
 
 
-def die_with_parent():
+def die_with_parent(signum=signal.SIGKILL):
     """In the child, before QEMU starts: the kernel kills it when this process ends, even by
     SIGKILL (ctest's time-out), so no guest outlives the test."""
     PR_SET_PDEATHSIG = 1
-    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signum)
+
+
+def build_image(image):
+    """Runs image.sh; ended with this process, it gets SIGTERM, so that it unmounts what it
+    mounted and removes its half-built tree."""
+    proc = subprocess.Popen([os.path.join(SOURCE, "scripts", "guest", "image.sh"), image],
+                            stdin=subprocess.DEVNULL, start_new_session=True,
+                            preexec_fn=lambda: die_with_parent(signal.SIGTERM))
+    try:
+        return proc.wait()
+    except BaseException:
+        os.killpg(proc.pid, signal.SIGTERM)
+        try:
+            proc.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, signal.SIGKILL)
+        raise
 
 
 def on_sigterm(signum, frame):
@@ -133,23 +152,29 @@ def main():
                     help="seconds the guest may run (default: the modules' time-outs)")
     ap.add_argument("modules", nargs="+")
     args = ap.parse_args()
-    args.build, args.out = os.path.abspath(args.build), os.path.abspath(args.out)
+    args.build, args.out, args.image = (os.path.realpath(p) for p in (args.build, args.out, args.image))
     signal.signal(signal.SIGTERM, on_sigterm)
 
     for folder in (args.build, args.out):
         if not os.path.realpath(folder).startswith(SOURCE + os.sep):
             sys.exit("guest: %s is outside the checkout %s, the only folder the guest sees"
                      % (folder, SOURCE))
+    if "," in SOURCE + args.image:
+        sys.exit("guest: QEMU's options cannot carry a comma in %s or %s" % (SOURCE, args.image))
+    # Nothing of an earlier run may pass for this one's.
+    for name in ("plan.json", "summary.txt", "console.log"):
+        if os.path.exists(os.path.join(args.out, name)):
+            os.remove(os.path.join(args.out, name))
+    shutil.rmtree(os.path.join(args.out, "results"), ignore_errors=True)
+    os.makedirs(os.path.join(args.out, "results"))
+
     start = time.monotonic()
-    if subprocess.run([os.path.join(SOURCE, "scripts", "guest", "image.sh"), args.image],
-                      stdin=subprocess.DEVNULL).returncode != 0:
+    if build_image(args.image) != 0:
         sys.exit("guest: the guest image could not be built (see above)")
     image_seconds = time.monotonic() - start
 
     modules = chosen_modules(args.modules)
     the_plan = plan(args.build, args.out, modules, FACTOR)
-    shutil.rmtree(the_plan["results"], ignore_errors=True)
-    os.makedirs(the_plan["results"])
     plan_path = os.path.join(args.out, "plan.json")
     with open(plan_path, "w") as f:
         json.dump(the_plan, f, indent=1)
