@@ -9,7 +9,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   mingw-w64-tools
   wine wine32:i386 wine64
-  xvfb xdotool imagemagick x11-apps fonts-liberation
+  xvfb xdotool imagemagick x11-apps fonts-liberation fonts-wine
   clang libclang-rt-14-dev
   osslsigncode xorriso openssl
 )

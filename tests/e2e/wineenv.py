@@ -356,6 +356,10 @@ def make_template(path, display, dpi=None, arch=None, base=None):
             for name in sorted(os.listdir("/usr/share/wine/fonts")):
                 if name.lower().endswith(".ttf"):
                     shutil.copy2(os.path.join("/usr/share/wine/fonts", name), fonts)
+            # Without Wine's own fonts the title bars' buttons show letters instead of glyphs.
+            if not os.path.exists(os.path.join(fonts, "marlett.ttf")):
+                raise E2EError("Wine's own fonts are missing (/usr/share/wine/fonts/marlett.ttf:"
+                               " Debian's fonts-wine)")
             set_registry(env, REG_SETTINGS)
         if dpi:
             set_registry(env, dpi_reg(dpi))
