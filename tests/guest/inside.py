@@ -4,14 +4,13 @@ names, one after the other, each with the environment and command that ctest wou
 the host, and leaves for each a log and a result in the plan's results folder (on the share).
 
 The prefix template and every prefix live on the guest's tmpfs (the share is too slow for
-them); screenshots go to the results folder. The guest runs slower than the host, so each
+them); screenshots go to the results folder. The guest runs slower than the host, so the
 rig's own time bounds are multiplied by the plan's factor (SETUP_E2E_SLOW), and each module
 has the plan's time-out, with its watchdog budget just under it."""
 
 import json
 import os
 import subprocess
-import sys
 import time
 
 TEMPLATE = "/tmp/e2e/prefix-template"
@@ -34,10 +33,9 @@ def uptime():
 def environment(test, plan, results):
     env = {"PATH": PATH, "HOME": os.environ.get("HOME", "/tmp/home"), "LANG": "C.UTF-8"}
     env.update(test["env"])
-    factor = plan["factor"]
     env["SETUP_E2E_TEMPLATE"] = TEMPLATE
     env["SETUP_E2E_SCREENSHOTS"] = os.path.join(results, "screenshots")
-    env["SETUP_E2E_SLOW"] = str(factor)
+    env["SETUP_E2E_SLOW"] = str(plan["factor"])
     if "SETUP_E2E_BUDGET" in env:  # the watchdog closes the module just before its time-out
         env["SETUP_E2E_BUDGET"] = str(plan["module_timeout"] - 30)
     return env
