@@ -2,7 +2,9 @@
 #
 # The 32-bit build (win32) is the product and runs wherever the host executes 32-bit x86 code.
 # Some x86-64 hosts run 64-bit code only (a 32-bit program fails with "Exec format error");
-# there the 64-bit build (win64) runs under Wine's 64-bit loader instead.
+# there the 64-bit build (win64) runs under Wine's 64-bit loader instead. Which kind this host
+# is, is decided by scripts/host-probe.sh, not by Wine: a missing 32-bit Wine is no reason to
+# leave the product untested, and no 32-bit Wine is installed where it could never run.
 # SETUP_WINE_BUILD=win32 or win64 forces the choice for one run.
 #
 # Where the host cannot execute 32-bit code, the win32 build's end-to-end tests run in an
@@ -12,6 +14,8 @@
 # says which build runs and why; SETUP_WINE_GUEST (1 or 0) and SETUP_WINE_GUEST_WHY, also
 # printed when the guest runs or is forced off. Returns non-zero,
 # saying what is missing, when the chosen (or any) Wine loader cannot start here.
+
+source "$(dirname "${BASH_SOURCE[0]}")/host-probe.sh"
 
 # The loaders are Debian's; SETUP_WINE_LOADER32/64 name others (the scripts' own tests do).
 setup_wine_loader_runs() {  # setup_wine_loader_runs win32|win64
@@ -25,21 +29,21 @@ setup_wine_loader_runs() {  # setup_wine_loader_runs win32|win64
 }
 
 setup_choose_wine_build() {
+  setup_host_runs_32bit || true  # one answer for both choices
   setup_choose_loader_build || return 1
   setup_choose_guest
 }
 
 setup_choose_guest() {
-  local why32
   case "${SETUP_GUEST:-}" in
     1) setup_guest_chose 1 "the win32 build's end-to-end tests also run in the emulated guest (forced by SETUP_GUEST=1)" ;;
     0) setup_guest_chose 0 "no emulated guest (skipped by SETUP_GUEST=0)" ;;
     "")
-      if ! why32=$(setup_wine_loader_runs win32) && [[ "$why32" == *"Exec format error"* ]]; then
-        setup_guest_chose 1 "the win32 build's end-to-end tests run in an emulated guest that runs 32-bit code (this host cannot: $why32)"
-      else
+      if [ "$SETUP_HOST32" = 1 ]; then
         SETUP_WINE_GUEST=0 SETUP_WINE_GUEST_WHY="this host runs the win32 build itself"
         export SETUP_WINE_GUEST SETUP_WINE_GUEST_WHY
+      else
+        setup_guest_chose 1 "the win32 build's end-to-end tests run in an emulated guest that runs 32-bit code (this host cannot: $SETUP_HOST32_WHY)"
       fi ;;
     *)
       echo "wine: SETUP_GUEST must be 1 or 0, not '$SETUP_GUEST'" >&2
@@ -68,19 +72,22 @@ setup_choose_loader_build() {
       echo "wine: SETUP_WINE_BUILD must be win32 or win64, not '$SETUP_WINE_BUILD'" >&2
       return 1 ;;
   esac
-  if why32=$(setup_wine_loader_runs win32); then
-    SETUP_WINE_BUILD=win32
-    setup_wine_chose "running the win32 build, the product (this host runs 32-bit x86 code)"
-  elif [[ "$why32" != *"Exec format error"* ]]; then
-    # The host may well run 32-bit code: the product must not go untested for a broken install.
+  if [ "$SETUP_HOST32" = 1 ]; then
+    if why32=$(setup_wine_loader_runs win32); then
+      SETUP_WINE_BUILD=win32
+      setup_wine_chose "running the win32 build, the product (this host runs 32-bit x86 code)"
+      return 0
+    fi
+    # The host runs 32-bit code: the product must not go untested for a broken install.
     echo "wine: the win32 build cannot run: $why32" >&2
     echo "wine: install Debian's wine32:i386 (scripts/bootstrap.sh does), or set SETUP_WINE_BUILD=win64" >&2
     return 1
-  elif why64=$(setup_wine_loader_runs win64); then
+  fi
+  if why64=$(setup_wine_loader_runs win64); then
     SETUP_WINE_BUILD=win64
-    setup_wine_chose "running the win64 build (this host runs 64-bit code only: $why32)"
+    setup_wine_chose "running the win64 build (this host runs 64-bit code only: $SETUP_HOST32_WHY)"
   else
-    echo "wine: this host runs 64-bit code only ($why32), and $why64" >&2
+    echo "wine: this host runs 64-bit code only ($SETUP_HOST32_WHY), and $why64" >&2
     echo "wine: install Debian's wine64 (scripts/bootstrap.sh does)" >&2
     return 1
   fi

@@ -13,12 +13,16 @@
 # cut short, a truncated or changed file, an older recipe) is removed and built again, so a
 # half-built image is never booted. The build runs in DIR.tmp and is moved into place last.
 # Needs root (debootstrap, chroot) and Debian's debootstrap and e2fsprogs.
+#
+# The Debian mirror is the host's own, from its apt configuration (the source that serves the
+# bookworm release, or else the host's own release, and the host's apt proxy), so the image
+# builds wherever the host's apt works; SETUP_GUEST_MIRROR names another.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/../apt.sh"
 mode=build
 case "${1:-}" in --check|--stamp) mode=${1#--}; shift ;; esac
 dir=$(realpath -m "${1:-${SETUP_GUEST_IMAGE:-$here/../../build/guest-image}}")
-mirror=${SETUP_GUEST_MIRROR:-http://deb.debian.org/debian}
 files=(root.img vmlinuz initrd.img)
 
 recipe() { cat "$here/image.sh" "$here/packages" "$here/init" | sha256sum | cut -d' ' -f1; }
@@ -104,6 +108,24 @@ rm -rf --one-file-system "$dir"
 mkdir -p "$work"
 start=$SECONDS
 
+# The host's mirror: the one it takes bookworm from, or else its own release from.
+host_mirror() {
+  local own
+  own=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
+  apt-get indextargets --no-release-info --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' 2>/dev/null |
+    awk -v own="$own" '$3 == "main" && $2 == "bookworm" { print $1; found = 1; exit }
+                       $3 == "main" && $2 == own && !other { other = $1 }
+                       END { if (!found && other) print other }' | head -n1
+}
+mirror=${SETUP_GUEST_MIRROR:-$(host_mirror)}
+mirror=${mirror%/}
+[ -n "$mirror" ] || { echo "guest image: the host's apt names no Debian mirror; set SETUP_GUEST_MIRROR" >&2; exit 1; }
+proxy=""
+eval "$(apt-config shell proxy Acquire::http::Proxy)"
+[ -n "$proxy" ] && export http_proxy=$proxy
+via=""; [ -n "$proxy" ] && via=" through the apt proxy of the host"
+echo "guest image: Debian from $mirror$via"
+
 mapfile -t packages < <(grep -v '^#' "$here/packages" | grep .)
 echo "guest image: debootstrap bookworm into $root"
 debootstrap --variant=minbase --arch=amd64 bookworm "$root" "$mirror" >"$work/debootstrap.log" 2>&1 ||
@@ -120,13 +142,16 @@ SOURCES
 printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
 chmod +x "$root/usr/sbin/policy-rc.d"
 echo "guest image: installing ${#packages[@]} packages"
-# A mirror caught in the middle of a sync serves index files that do not match their release
-# file for a while: the update is tried again, twice, after a pause.
-chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive \
-  sh -c 'dpkg --add-architecture i386 &&
-         { apt-get update -qq || { sleep 20; apt-get update -qq; } || { sleep 60; apt-get update -qq; }; } &&
-         apt-get install -y -qq --no-install-recommends "$@" && apt-get clean' \
-  sh "${packages[@]}" >"$work/apt.log" 2>&1 || { tail -30 "$work/apt.log" >&2; exit 1; }
+chroot "$root" dpkg --add-architecture i386
+# The same steps as the bootstrap's, through a mirror that may be in the middle of a sync.
+apt_run=(chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive
+         ${proxy:+http_proxy=$proxy} apt-get)
+apt_who="guest image"
+apt_log=$work/apt.log
+apt_codename=bookworm
+apt_update
+apt_install --no-install-recommends "${packages[@]}" || exit 1
+"${apt_run[@]}" clean
 rm -f "$root/usr/sbin/policy-rc.d"
 rm -rf "$root"/var/lib/apt/lists/* "$root"/var/cache/apt/*.bin
 install -m 755 "$here/init" "$root/sbin/setup-guest-init"

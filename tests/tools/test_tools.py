@@ -54,9 +54,14 @@ class WineBuildChoice(Scratch):
         }
 
     def choose(self, loader32, loader64, forced=None, guest=None):
-        env = dict(os.environ, SETUP_WINE_LOADER32=loader32, SETUP_WINE_LOADER64=loader64)
-        env.pop("SETUP_WINE_BUILD", None)
-        env.pop("SETUP_GUEST", None)
+        # The host's kind is the probe's answer: a host whose 32-bit loader fails with "Exec format
+        # error" is one whose probe does too.
+        probe = self.script("probe", "exit 0\n" if "noexec" not in loader32 else
+                            'echo "bash: $0: cannot execute binary file: Exec format error" >&2; exit 126\n')
+        env = dict(os.environ, SETUP_WINE_LOADER32=loader32, SETUP_WINE_LOADER64=loader64,
+                   SETUP_PROBE32=probe)
+        for name in ("SETUP_WINE_BUILD", "SETUP_GUEST", "SETUP_HOST32", "SETUP_HOST32_WHY"):
+            env.pop(name, None)
         if forced:
             env["SETUP_WINE_BUILD"] = forced
         if guest is not None:

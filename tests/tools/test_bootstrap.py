@@ -1,0 +1,252 @@
+"""Tests of the set-up that decides what a host needs: scripts/bootstrap.sh against stand-ins for
+apt-get, dpkg and dpkg-query (a mirror that fails or serves indexes that do not fit together,
+installs that fail), and scripts/wine-build.sh against stand-ins for the host probe and the Wine
+loaders. Nothing is installed and no network is used. The real probe also runs on this host, and
+its answer is printed.
+
+    python3 tests/tools/test_bootstrap.py      (ctest: tools.bootstrap)
+"""
+
+import os
+import subprocess
+import sys
+import tempfile
+import textwrap
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+CODENAME = subprocess.run(["sh", "-c", '. /etc/os-release && echo "$VERSION_CODENAME"'],
+                          capture_output=True, text=True).stdout.strip()
+
+# apt-get as a mirror in some state would answer. The state is in $STATE/: "update" (ok,
+# fail-once, fail), "install" (ok, fail, base-only: only with -t, fail-for:PKG: whenever PKG is
+# asked for), "installed" (what an install put there), "calls" (every call's arguments).
+APT_GET = r"""
+    echo "apt-get $*" >>"$STATE/calls"
+    case "$1" in
+      update)
+        mode=$(cat "$STATE/update")
+        [ "$mode" = ok ] && exit 0
+        [ "$mode" = fail-once ] && [ -f "$STATE/update.failed" ] && exit 0
+        touch "$STATE/update.failed"
+        echo "E: Failed to fetch http://mirror.invalid/dists/x/main/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress?"
+        echo "E: Some index files failed to download. They have been ignored, or old ones used instead."
+        exit 100 ;;
+      install)
+        shift
+        simulate=0 base=0 pkgs=""
+        for a in "$@"; do
+          case $a in -s) simulate=1 ;; -t) base=1 ;; -*|"$CODENAME") ;; *) pkgs="$pkgs $a" ;; esac
+        done
+        mode=$(cat "$STATE/install")
+        fail=0
+        case $mode in
+          fail) fail=1 ;;
+          base-only) [ $base = 1 ] || fail=1 ;;
+          fail-for:*) for p in $pkgs; do [ "$p" = "${mode#fail-for:}" ] && fail=1; done ;;
+        esac
+        if [ $fail = 1 ]; then
+          echo "Reading package lists..."
+          echo "E: Unable to correct problems, you have held broken packages."
+          exit 100
+        fi
+        [ $simulate = 1 ] || for p in $pkgs; do echo "$p" >>"$STATE/installed"; done
+        exit 0 ;;
+    esac
+    """
+
+DPKG_QUERY = r"""
+    eval "p=\${$#}"
+    grep -qx "$p" "$STATE/installed" 2>/dev/null && { printf 'install ok installed'; exit 0; }
+    exit 1
+    """
+
+DPKG = r"""
+    echo "dpkg $*" >>"$STATE/calls"
+    case "$1" in
+      --print-foreign-architectures) cat "$STATE/archs" 2>/dev/null ;;
+      --add-architecture) echo "$2" >>"$STATE/archs" ;;
+    esac
+    """
+
+RUNS_32 = "exit 0\n"
+NO_32 = 'echo "bash: $0: cannot execute binary file: Exec format error" >&2; exit 126\n'
+
+
+class Scratch(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="setup-bootstrap-")
+        self.addCleanup(subprocess.run, ["rm", "-rf", self.dir])
+        self.state = self.path("state")
+        os.makedirs(self.state)
+        os.makedirs(self.path("bin"))
+
+    def path(self, *names):
+        return os.path.join(self.dir, *names)
+
+    def script(self, name, body):
+        path = self.path(name)
+        with open(path, "w") as f:
+            f.write("#!/bin/sh\n" + textwrap.dedent(body))
+        os.chmod(path, 0o755)
+        return path
+
+    def set_state(self, name, text):
+        with open(os.path.join(self.state, name), "w") as f:
+            f.write(text + "\n")
+
+    def calls(self):
+        try:
+            with open(os.path.join(self.state, "calls")) as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []
+
+
+class Bootstrap(Scratch):
+    """scripts/bootstrap.sh with apt-get, dpkg, dpkg-query and the probe stood in for."""
+
+    def setUp(self):
+        super().setUp()
+        for name, body in (("apt-get", APT_GET), ("dpkg-query", DPKG_QUERY), ("dpkg", DPKG),
+                           ("sudo", 'exec "$@"\n')):
+            self.script(os.path.join("bin", name), body)
+        self.set_state("update", "ok")
+        self.set_state("install", "ok")
+
+    def bootstrap(self, host32=True, *args):
+        probe = self.script("probe", RUNS_32 if host32 else NO_32)
+        env = dict(os.environ, PATH=self.path("bin") + os.pathsep + os.environ["PATH"],
+                   STATE=self.state, CODENAME=CODENAME, SETUP_PROBE32=probe, SETUP_APT_PAUSE="0")
+        r = subprocess.run([os.path.join(ROOT, "scripts/bootstrap.sh"), *args], env=env,
+                           capture_output=True, text=True, timeout=60)
+        return r.returncode, r.stdout + r.stderr
+
+    def installs(self):
+        return [c for c in self.calls() if c.startswith("apt-get install") and " -s " not in c]
+
+    def test_a_mirror_that_fails_once_is_tried_again(self):
+        self.set_state("update", "fail-once")
+        code, out = self.bootstrap()
+        self.assertEqual(code, 0, out)
+        self.assertEqual(sum(c == "apt-get update -qq" for c in self.calls()), 2)
+        self.assertNotIn("going on", out)
+        self.assertIn("bootstrap: done", out)
+        # A second call finds everything there and asks apt nothing.
+        before = len(self.calls())
+        self.assertEqual(self.bootstrap(), (0, ""))
+        self.assertEqual(len(self.calls()), before)
+
+    def test_an_index_that_never_comes_is_gone_without_in_one_line(self):
+        self.set_state("update", "fail")
+        code, out = self.bootstrap()
+        self.assertEqual(code, 0, out)
+        self.assertEqual(sum(c == "apt-get update -qq" for c in self.calls()), 3)  # bounded
+        said = [l for l in out.splitlines() if "going on with the package indexes it has" in l]
+        self.assertEqual(len(said), 1, out)
+        self.assertIn("Mirror sync in progress?", said[0])
+        self.assertEqual(len(self.installs()), 1)
+        self.assertNotIn("Some index files", out)  # apt's own lines stay in its log
+
+    def test_architectures_that_do_not_fit_together_install_from_the_release_suite(self):
+        self.set_state("install", "base-only")
+        code, out = self.bootstrap()
+        self.assertEqual(code, 0, out)
+        self.assertEqual(len(self.installs()), 2)
+        self.assertIn("-t %s" % CODENAME, self.installs()[1])
+        self.assertIn("installed from the release's own suite, %s" % CODENAME, out)
+        self.assertIn("held broken packages", out)
+
+    def test_an_install_that_cannot_be_done_names_the_packages_and_apts_reason(self):
+        self.set_state("install", "fail-for:wine32:i386")
+        code, out = self.bootstrap()
+        self.assertNotEqual(code, 0)
+        lines = out.splitlines()
+        failed = [l for l in lines if l.startswith("bootstrap: could not install")]
+        self.assertEqual(len(failed), 1, out)
+        self.assertIn("could not install wine32:i386 (E: Unable to correct problems", failed[0])
+        self.assertRegex(failed[0], r"the other \d+ of the \d+ packages would install without them")
+        self.assertNotIn("bootstrap: done", out)
+        self.assertLessEqual(len(lines), 4, out)  # host, what, why: no wall of apt output
+        self.set_state("install", "fail")
+        code, out = self.bootstrap()
+        self.assertNotEqual(code, 0)
+        self.assertNotIn("would install without them", out)
+
+    def test_only_a_host_that_runs_32_bit_code_gets_the_32_bit_wine(self):
+        code, out = self.bootstrap(host32=False)
+        self.assertEqual(code, 0, out)
+        self.assertFalse(any("--add-architecture" in c for c in self.calls()))
+        self.assertFalse(any("i386" in c for c in self.installs()), self.installs())
+        self.assertIn("this host runs 64-bit code only (a 32-bit x86 program fails here: Exec format error)", out)
+        self.assertIn("wine64", self.installs()[0])
+        # The guest's packages only when asked for, and the same host line.
+        code, out = self.bootstrap(False, "--guest")
+        self.assertEqual(code, 0, out)
+        self.assertIn("qemu-system-x86", self.installs()[-1])
+        self.assertNotIn("wine64", self.installs()[-1])  # already there
+
+        self.setUp()  # a fresh machine that runs 32-bit code
+        code, out = self.bootstrap(host32=True)
+        self.assertEqual(code, 0, out)
+        self.assertIn("dpkg --add-architecture i386", self.calls())
+        self.assertIn("wine32:i386", self.installs()[0].split())
+        self.assertIn("this host runs 32-bit x86 code", out)
+
+
+class WineBuildOnProbe(Scratch):
+    """scripts/wine-build.sh decides the host's kind by the probe, not by a Wine loader."""
+
+    def choose(self, host32, loader32):
+        probe = self.script("probe", RUNS_32 if host32 else NO_32)
+        ok = self.script("wine-ok", "echo wine-8.0\n")
+        env = dict(os.environ, SETUP_PROBE32=probe, SETUP_WINE_LOADER64=ok,
+                   SETUP_WINE_LOADER32=ok if loader32 else self.path("not-installed"))
+        for name in ("SETUP_WINE_BUILD", "SETUP_GUEST", "SETUP_HOST32", "SETUP_HOST32_WHY"):
+            env.pop(name, None)
+        r = subprocess.run(["bash", "-c", 'source scripts/wine-build.sh && setup_choose_wine_build && '
+                            'echo "chose=$SETUP_WINE_BUILD guest=$SETUP_WINE_GUEST"'],
+                           cwd=ROOT, env=env, capture_output=True, text=True, timeout=30)
+        return r.returncode, r.stdout, r.stderr
+
+    def test_a_64_bit_only_host_without_32_bit_wine_runs_win64_and_the_guest(self):
+        code, out, err = self.choose(host32=False, loader32=False)
+        self.assertEqual(code, 0, err)
+        self.assertIn("chose=win64 guest=1", out)
+        lines = [l for l in out.splitlines() if l.startswith("wine: ")]
+        self.assertEqual(len(lines), 2, out)  # one line for the build, one for the guest
+        self.assertIn("64-bit code only: a 32-bit x86 program fails here: Exec format error", lines[0])
+        self.assertIn("emulated guest", lines[1])
+
+    def test_a_32_bit_host_without_32_bit_wine_is_an_error_naming_the_package(self):
+        code, out, err = self.choose(host32=True, loader32=False)
+        self.assertNotEqual(code, 0)
+        self.assertNotIn("chose=", out)
+        self.assertIn("wine32:i386", err)
+        code, out, _ = self.choose(host32=True, loader32=True)
+        self.assertEqual((code, "chose=win32 guest=0" in out), (0, True))
+
+
+class RealProbe(unittest.TestCase):
+    def test_the_probe_agrees_with_the_32_bit_wine_where_that_is_installed(self):
+        r = subprocess.run(["bash", "-c", 'source scripts/host-probe.sh; unset SETUP_PROBE32; setup_host_runs_32bit; '
+                            'echo "$SETUP_HOST32|$SETUP_HOST32_WHY"'],
+                           cwd=ROOT, capture_output=True, text=True, timeout=30)
+        answer, why = r.stdout.strip().split("|", 1)
+        print("\nhost probe: this host %s" % ("runs 32-bit x86 code" if answer == "1"
+                                                else "runs 64-bit code only (%s)" % why), file=sys.stderr)
+        self.assertIn(answer, ("0", "1"))
+        self.assertEqual(r.returncode, 0 if answer == "1" else 1)
+        leftovers = [n for n in os.listdir(os.path.join(ROOT, "build")) if n.startswith(".probe32")]
+        self.assertEqual(leftovers, [])
+        loader = "/usr/lib/wine/wine"
+        if os.access(loader, os.X_OK):
+            w = subprocess.run([loader, "--version"], capture_output=True, text=True)
+            if w.returncode == 0:
+                self.assertEqual(answer, "1", "Wine's 32-bit loader runs, the probe says it cannot")
+            elif "Exec format error" in w.stderr:
+                self.assertEqual(answer, "0", "Wine's 32-bit loader cannot run, the probe says it can")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
