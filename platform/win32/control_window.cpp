@@ -106,9 +106,10 @@ LRESULT CALLBACK ControlWindow::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
 
 void ControlWindow::Changed() {
   if (!hwnd_) return;
-  SetWindowTextW(hwnd_, control_.Caption().c_str());
   // A text box's text is its value, which the system's edit control reports itself.
-  if (control_.GetKind() != rt::Kind::TextBox) AnnounceNameChange(hwnd_);
+  const bool renamed = control_.GetKind() != rt::Kind::TextBox && WindowText(hwnd_) != control_.Caption();
+  SetWindowTextW(hwnd_, control_.Caption().c_str());
+  if (renamed) AnnounceNameChange(hwnd_);
 }
 
 // A control named by a label gives screen readers the system's object for it under the label's
