@@ -17,9 +17,9 @@ rt::FormDef Definition() {
   d.controls = {
       rt::Button(L"Command2", L"Cancel", 2760, 1710, 1215, 375).Tab(4),
       rt::Button(L"Command1", L"OK", 2760, 1260, 1215, 375).Default().Tab(3),
-      rt::TextBox(L"Text1", L"", 240, 675, 3735, 285).Tab(0),
-      rt::DirList(L"Dir1", 240, 1260, 2295, 2055).Tab(1),
-      rt::DriveList(L"Drive1", 240, 3600, 2295, 315).Tab(2),
+      rt::TextBox(L"Text1", L"", 240, 675, 3735, 285).Tab(0).LabelledBy(L"Label2"),
+      rt::DirList(L"Dir1", 240, 1260, 2295, 2055).Tab(1).LabelledBy(L"Label3"),
+      rt::DriveList(L"Drive1", 240, 3600, 2295, 315).Tab(2).LabelledBy(L"Label4"),
       rt::Label(L"Label4", L"Drive", 240, 3375, 1815, 240).Tab(8),
       rt::Label(L"Label3", L"Directory", 240, 1035, 1215, 240).Tab(7),
       rt::Label(L"Label2", L"Path", 240, 450, 1575, 240).Tab(6),

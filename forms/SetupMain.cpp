@@ -19,11 +19,12 @@ rt::FormDef Definition() {
   d.back = rt::Colour::Rgb(0, 128, 128);
   d.icon = IDI_PROGRAM;
   d.controls = {
-      // The product name, white over a dark copy 45 twips right and 30 twips down: a drop shadow.
+      // The product name, white over a dark copy 45 twips right and 30 twips down: a drop shadow,
+      // which screen readers do not read a second time.
       rt::Label(L"Label2", L"Quorvant '99", 165, 150, 5130, 510)
           .WithFont(L"Times New Roman", 21.75, true).Fore(rt::kWhite).Tab(1),
       rt::Label(L"Label1", L"Quorvant '99", 210, 180, 5205, 510)
-          .WithFont(L"Times New Roman", 21.75, true).Fore(rt::kButtonText).Tab(0),
+          .WithFont(L"Times New Roman", 21.75, true).Fore(rt::kButtonText).Tab(0).Decorative(),
   };
   return d;
 }

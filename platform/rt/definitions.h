@@ -73,6 +73,10 @@ struct ControlDef {
   bool border = true;       // picture boxes: the standard border
   bool sizedToPicture = false;  // picture boxes: exactly as large as the picture, at any resolution
   int picture = 0;          // resource id of a bitmap, 0 for none
+  // For screen readers: the label whose caption names a list or text box (a control that has
+  // no caption of its own), and labels that repeat another one for looks only (a shadow).
+  const wchar_t* labelledBy = nullptr;
+  bool decorative = false;
 
   constexpr ControlDef Tab(int i) const { ControlDef c = *this; c.tabIndex = i; return c; }
   constexpr ControlDef In(const wchar_t* frame) const { ControlDef c = *this; c.container = frame; return c; }
@@ -90,6 +94,8 @@ struct ControlDef {
   constexpr ControlDef NoBorder() const { ControlDef c = *this; c.border = false; return c; }
   constexpr ControlDef Picture(int id) const { ControlDef c = *this; c.picture = id; return c; }
   constexpr ControlDef SizedToPicture() const { ControlDef c = *this; c.sizedToPicture = true; return c; }
+  constexpr ControlDef LabelledBy(const wchar_t* label) const { ControlDef c = *this; c.labelledBy = label; return c; }
+  constexpr ControlDef Decorative() const { ControlDef c = *this; c.decorative = true; return c; }
 };
 
 constexpr ControlDef MakeControl(Kind k, const wchar_t* name, const wchar_t* caption, int l, int t, int w, int h) {

@@ -19,6 +19,7 @@ PictureBoxWindow& BoxOf(rt::Control& box) {
 
 Backend::Backend(HINSTANCE instance, int dpi) {
   screen_.instance = instance;
+  screen_.accessibility = &accessibility_;
   if (dpi <= 0) {
     WindowDc screen(nullptr);
     dpi = GetDeviceCaps(screen.get(), LOGPIXELSY);
@@ -61,11 +62,7 @@ void Backend::ControlChanged(rt::Control& control) { WindowOf(control).Changed()
 void Backend::RefreshControl(rt::Control& control) { WindowOf(control).Refresh(); }
 
 std::wstring Backend::ReadText(rt::Control& control) {
-  HWND h = WindowOf(control).Handle();
-  const int len = GetWindowTextLengthW(h);
-  std::wstring s(static_cast<size_t>(len) + 1, L'\0');
-  const int got = GetWindowTextW(h, s.data(), len + 1);
-  s.resize(static_cast<size_t>(std::max(got, 0)));
+  const std::wstring s = WindowText(WindowOf(control).Handle());
   control.StoreTypedText(s);
   return s;
 }

@@ -1,5 +1,8 @@
 #include "controls.h"
 
+#include <algorithm>
+
+#include "accessible.h"
 #include "boundary.h"
 #include "form_window.h"
 
@@ -13,6 +16,14 @@ ControlWindow& WindowOf(const rt::Control& control) {
     throw rt::RuntimeError(rt::ErrInternal, std::wstring(L"The form of this control is not loaded: ") + control.Name());
   }
   return static_cast<ControlWindow&>(*control.native);
+}
+
+std::wstring WindowText(HWND h) {
+  const int len = GetWindowTextLengthW(h);
+  std::wstring s(static_cast<size_t>(len) + 1, L'\0');
+  const int got = GetWindowTextW(h, s.data(), len + 1);
+  s.resize(static_cast<size_t>(std::max(got, 0)));
+  return s;
 }
 
 void RegisterControlClasses(HINSTANCE instance) {
@@ -51,9 +62,11 @@ void ControlWindow::CreateChild(const wchar_t* cls, DWORD style, DWORD exStyle, 
   hwnd_ = h;
   SetWindowPos(h, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(Font()), FALSE);
+  if (d.labelledBy) Subclass();  // it answers screen readers itself (ReadersAsk)
 }
 
 void ControlWindow::Subclass() {
+  if (GetWindowLongPtrW(hwnd_, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&ControlWindow::Proc)) return;  // done
   SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   original_ = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ControlWindow::Proc)));
@@ -85,14 +98,28 @@ LRESULT CALLBACK ControlWindow::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
     return original ? CallWindowProcW(original, hwnd, msg, wp, lp) : DefWindowProcW(hwnd, msg, wp, lp);
   }
   LRESULT result = 0;
-  const bool handled = AtBoundary(self->form_.Form().App(), false,
-                                  [&] { return !self->form_.Closing() && self->OnMessage(msg, wp, lp, result); });
+  const bool handled = AtBoundary(self->form_.Form().App(), false, [&] {
+    return !self->form_.Closing() && (self->ReadersAsk(msg, wp, lp, result) || self->OnMessage(msg, wp, lp, result));
+  });
   return handled ? result : self->Default(msg, wp, lp);
 }
 
 void ControlWindow::Changed() {
   if (!hwnd_) return;
+  // A text box's text is its value, which the system's edit control reports itself.
+  const bool renamed = control_.GetKind() != rt::Kind::TextBox && WindowText(hwnd_) != control_.Caption();
   SetWindowTextW(hwnd_, control_.Caption().c_str());
+  if (renamed) AnnounceNameChange(hwnd_);
+}
+
+// A control named by a label gives screen readers the system's object for it under the label's
+// caption.
+bool ControlWindow::ReadersAsk(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+  const wchar_t* label = control_.Def().labelledBy;
+  Accessibility* services = screen().accessibility;
+  if (msg != WM_GETOBJECT || !label || !services) return false;
+  result = services->NamedObject(hwnd_, wp, lp, control_.Owner()[label].Caption());
+  return result != 0;
 }
 
 void ControlWindow::Refresh() {

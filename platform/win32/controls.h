@@ -56,7 +56,8 @@ class ControlWindow : public rt::NativeControl {
   // Windows go to the bottom of the z-order as they are made, in tab order: the dialog manager
   // walks the z-order for Tab, so z-order equals tab order.
   void CreateChild(const wchar_t* cls, DWORD style, DWORD exStyle, int height = -1);
-  // Puts Proc in front of a system control's own procedure and binds the window to this record.
+  // Puts Proc in front of a system control's own procedure and binds the window to this record
+  // (once: a window that has Proc already is left as it is).
   void Subclass();
   // The kind's own handling of a message to its window; false leaves it to the system.
   virtual bool OnMessage(UINT /*msg*/, WPARAM /*wp*/, LPARAM /*lp*/, LRESULT& /*result*/) { return false; }
@@ -66,6 +67,8 @@ class ControlWindow : public rt::NativeControl {
 
  private:
   LRESULT Default(UINT msg, WPARAM wp, LPARAM lp);
+  // A screen reader's WM_GETOBJECT; false leaves it to the kind and the system.
+  bool ReadersAsk(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
   FormWindow& form_;
   rt::Control& control_;
   WNDPROC original_ = nullptr;
@@ -73,6 +76,9 @@ class ControlWindow : public rt::NativeControl {
 
 // The record of a control on a loaded form.
 ControlWindow& WindowOf(const rt::Control& control);
+
+// The text of a window of this program.
+std::wstring WindowText(HWND h);
 
 // The window classes of the runtime's own controls (frames and picture boxes).
 void RegisterControlClasses(HINSTANCE instance);

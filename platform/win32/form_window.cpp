@@ -144,11 +144,16 @@ void FormWindow::Show() {
   ShowWindow(hwnd_, first && form_.Def().startMaximized ? SW_SHOWMAXIMIZED : SW_SHOW);
   if (first) {
     SetForegroundWindow(hwnd_);
-    if (HWND firstStop = GetNextDlgTabItem(hwnd_, nullptr, FALSE)) {
-      SendMessageW(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(firstStop), TRUE);
-    }
+    if (HWND stop = FirstStop()) SendMessageW(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(stop), TRUE);
   }
   UpdateWindow(hwnd_);
+}
+
+// The first control in tab order that takes input, or none: the dialog manager offers a label or
+// a frame where no control takes input.
+HWND FormWindow::FirstStop() const {
+  HWND h = GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+  return h && (GetWindowLongW(h, GWL_STYLE) & WS_TABSTOP) ? h : nullptr;
 }
 
 HWND FormWindow::ContainerWindow(const rt::Control* container) const {
@@ -203,6 +208,10 @@ INT_PTR FormWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return Answer(1);
     }
     case WM_PAINT: OnPaint(); return TRUE;
+    case WM_ACTIVATE: OnActivate(LOWORD(wp) != WA_INACTIVE); return FALSE;  // the dialog manager's too
+    // A window without a control that takes input keeps the focus itself: the dialog manager
+    // would give it to a label or a frame.
+    case WM_SETFOCUS: return FirstStop() ? FALSE : TRUE;
     case WM_SIZE: InvalidateRect(hwnd_, nullptr, TRUE); return TRUE;
     default: break;
   }
@@ -211,6 +220,21 @@ INT_PTR FormWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   // The colour messages answer with the brush itself.
   if (msg == WM_CTLCOLORSTATIC || msg == WM_CTLCOLORBTN) return static_cast<INT_PTR>(result);
   return Answer(result);
+}
+
+// The first time the window is activated, the focus goes straight from the window that had it to
+// this one's first control that takes input, before the system would give it to the window itself:
+// a screen reader hears the page's button, not the page and then the button. A focus that comes
+// from no window (the one that had it was disabled) is left to the system, which gives it to the
+// window and the dialog manager then to that control: some systems tell readers nothing of a focus
+// that comes from nowhere, and this way the move to the control is told. Later the dialog manager
+// puts back the focus that the window had.
+void FormWindow::OnActivate(bool active) {
+  if (!active || activated_) return;
+  activated_ = true;
+  HWND focus = GetFocus();
+  if (!focus || focus == hwnd_ || IsChild(hwnd_, focus)) return;
+  if (HWND stop = FirstStop()) SetFocus(stop);
 }
 
 void FormWindow::OnPaint() {

@@ -71,9 +71,11 @@ class FormWindow : public rt::NativeForm {
  private:
   INT_PTR OnMessage(UINT msg, WPARAM wp, LPARAM lp);
   INT_PTR Answer(LRESULT result);
+  void OnActivate(bool active);
   void OnPaint();
   void OnCommand(WPARAM wp, LPARAM lp);
   ControlWindow* AtId(UINT id) const;
+  HWND FirstStop() const;
   void SetBackground();
   void SetIcon();
   void CreateControls();
@@ -85,6 +87,7 @@ class FormWindow : public rt::NativeForm {
   UniqueGdiObject ownBrush_;
   UniqueFont defaultFont_;
   bool shown_ = false;
+  bool activated_ = false;
   bool closing_ = false;  // taken down, or going
   int inUse_ = 0;
   std::vector<std::unique_ptr<ControlWindow>> controls_;  // by control index

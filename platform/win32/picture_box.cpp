@@ -3,6 +3,7 @@
 // image. A box with a picture and no drawing shows the picture at its own size.
 #include <algorithm>
 
+#include "accessible.h"
 #include "controls.h"
 #include "form_window.h"
 
@@ -75,8 +76,12 @@ void PictureBoxWindow::Print(double x, double y, const std::wstring& text) {
   SetBkMode(imageDc_.get(), TRANSPARENT);
   SetTextColor(imageDc_.get(), ColourOf(Control().Def().fore, RGB(0, 0, 0)));
   TextOutW(imageDc_.get(), screen().Pixels(x), screen().Pixels(y), text.c_str(), static_cast<int>(text.size()));
-  // What is printed is also the box's window text, for screen readers and automation clients.
-  SetWindowTextW(hwnd_, text.c_str());
+  // What is printed is also the box's window text, its name and value for screen readers (who are
+  // told when it changes) and automation clients.
+  if (WindowText(hwnd_) != text) {
+    SetWindowTextW(hwnd_, text.c_str());
+    AnnounceNameChange(hwnd_, true);
+  }
   ImageChanged();
 }
 

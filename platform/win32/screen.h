@@ -1,5 +1,5 @@
-// What every window of the program shares: the module that holds the resources and the screen's
-// resolution, with the conversions from the definitions' twips, fonts and colours to pixels, GDI
+// What every window of the program shares: the module that holds the resources, the screen's
+// resolution and the screen readers' services, with the conversions from the definitions' twips, fonts and colours to pixels, GDI
 // fonts and RGB values.
 #pragma once
 
@@ -9,9 +9,12 @@
 
 namespace win32 {
 
+class Accessibility;
+
 struct Screen {
   HINSTANCE instance = nullptr;
   int dpi = 96;
+  Accessibility* accessibility = nullptr;  // owned by the backend; none in some checks
 
   int Pixels(double twips) const;
   double Twips(int pixels) const;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../rt/runtime.h"
+#include "accessible.h"
 #include "screen.h"
 
 namespace win32 {
@@ -60,6 +61,7 @@ class Backend : public rt::Backend {
   // a dispatch has returned to one of the program's own loops.
   void FreeRetired();
 
+  Accessibility accessibility_;
   Screen screen_;
   // Records of unloaded forms, taken down but still in use by a procedure on the stack.
   std::vector<std::unique_ptr<FormWindow>> retired_;

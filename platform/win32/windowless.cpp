@@ -2,7 +2,8 @@
 //
 // Each label also has a Static window of its own that paints nothing and lets every click through,
 // but carries the caption as its window text, so that screen readers and automation clients can
-// read it.
+// read it. A decorative label's window (the copy under a title that makes its shadow) is hidden,
+// so that a reader reads the title once.
 #include "controls.h"
 #include "form_window.h"
 
@@ -17,6 +18,7 @@ class Label : public ControlWindow {
   void Create() override {
     CreateChild(L"Static", SS_LEFT | SS_NOPREFIX, 0);
     Subclass();
+    if (Control().Def().decorative) ShowWindow(hwnd_, SW_HIDE);
   }
 
   void Changed() override {

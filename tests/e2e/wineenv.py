@@ -11,6 +11,8 @@ Pieces:
                screenshots, hold a file open, and compare the drive_c tree before and
                after; reset() puts it back as it was made, so that the cases of a test
                class or module share one prefix
+  EventRecorder
+               uia recording the accessibility events of the prefix's programs until stopped
   shared_prefix(dpi)
                the prefix that the tests of one module share, made on first use
   wait_for     polls a condition with a time bound (tests never sleep blindly)
@@ -610,6 +612,38 @@ class Holder:
         return self.proc.wait(timeout)
 
 
+class EventRecorder:
+    """uia recording the accessibility events of the prefix's programs, as a screen reader's
+    out-of-context hook sees them, from the moment it returns until stop() (at most `bound`
+    seconds): each event with the text the system keeps for its window when uia took it, which
+    may be a little later than the program raised it."""
+
+    def __init__(self, prefix, bound=180):
+        work = tempfile.mkdtemp(prefix="events-", dir=prefix.root)
+        self.ready, self.stop_file, self.out = (os.path.join(work, n) for n in ("ready", "stop", "events.json"))
+        self.proc = prefix.start(prefix.uia_exe, args=[
+            "--out", to_windows_path(self.out), "events", str(int(bound * 1000 * SLOW)),
+            to_windows_path(self.ready), to_windows_path(self.stop_file)])
+        wait_for(lambda: os.path.exists(self.ready) or not self.proc.running(), 30,
+                 what="uia's event hook to be installed")
+        if not os.path.exists(self.ready):
+            raise E2EError("uia events did not start (exit %s): %s" % (self.proc.returncode, self.proc.log()))
+
+    def stop(self, timeout=30):
+        """Ends the recording; returns the events in the order they came."""
+        with open(self.stop_file, "wb"):
+            pass
+        code = self.proc.wait(timeout)
+        try:
+            with open(self.out, "rb") as f:
+                result = json.loads(f.read().decode("ascii"))
+        except (OSError, ValueError) as e:
+            raise E2EError("uia events left no result (exit %s): %s; %s" % (code, e, self.proc.log())) from None
+        if not result.get("stopped"):
+            raise E2EError("uia events ran out of time before it was stopped")
+        return result["events"]
+
+
 _shared_display = None
 
 
@@ -781,6 +815,10 @@ class Prefix:
         """Runs a Wine program to its end; returns (exit code, output)."""
         return _run(["wine", windows_exe] + list(args), env or self.env, timeout, check=False,
                     cwd=self.root)
+
+    def record_events(self):
+        """An EventRecorder on this prefix, recording until it is stopped."""
+        return EventRecorder(self)
 
     def hold_open(self, windows_file):
         """A Holder: hold.exe with the file open and shared with nobody, until released

@@ -22,6 +22,7 @@
 
 void BackendChecks();
 void LifetimeChecks();
+void ReaderChecks();
 void FilesChecks(const std::wstring& smallDrive);
 int ThrowFromClick();
 
@@ -198,6 +199,7 @@ int wmain(int argc, wchar_t** argv) {
   LibraryFailures();
   BackendChecks();
   LifetimeChecks();
+  ReaderChecks();
   FilesChecks(argc > 2 && std::wstring(argv[1]) == L"--small-drive" ? argv[2] : L"");
   UncaughtFailureIsReported();
   std::printf("%d checks, %d failed\n", checks::made, checks::failed);

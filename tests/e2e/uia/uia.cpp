@@ -36,6 +36,8 @@
 //                                    (arguments as hex of their UTF-8, blank-separated;
 //                                    "-" for an empty one), one JSON line each, until EOF
 //   uia dpi                          LOGPIXELSX/Y of the screen and its size
+//   uia accessible <window>, uia events <ms> <ready> <stop>
+//                                    what a screen reader gets: see accessible.h
 //   uia textheight <face> <points> <bold 0|1> <italic 0|1> <width px> <text>
 //                                    height in pixels that the text needs when it
 //                                    is word-wrapped to that width in that font at
@@ -56,95 +58,13 @@
 #include <string>
 #include <vector>
 
+#include "accessible.h"
+#include "json.h"
+#include "kept.h"
+
 namespace {
 
 constexpr int kNotFound = 71, kUsage = 72, kNoOutput = 73, kRefused = 74;
-
-// ---------------------------------------------------------------- JSON output
-
-class Json {
-public:
-    void key(const char* k) {
-        comma();
-        out_ += '"';
-        out_ += k;  // keys are plain ASCII literals
-        out_ += "\":";
-        pendingValue_ = true;
-    }
-    void str(const char* s) {
-        comma();
-        out_ += '"';
-        for (; *s; ++s) escape(static_cast<unsigned char>(*s));
-        out_ += '"';
-    }
-    void wstr(const std::wstring& s) {
-        comma();
-        out_ += '"';
-        for (wchar_t c : s) escape(static_cast<unsigned>(c) & 0xFFFF);
-        out_ += '"';
-    }
-    void num(long long v) {
-        comma();
-        out_ += std::to_string(v);
-    }
-    void boolean(bool b) {
-        comma();
-        out_ += b ? "true" : "false";
-    }
-    void null() {
-        comma();
-        out_ += "null";
-    }
-    void hwnd(HWND h) {
-        if (!h) { null(); return; }
-        char buf[32];
-        // All of the handle: 64 bits in the 64-bit build.
-        std::snprintf(buf, sizeof buf, "#%llx", static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(h)));
-        str(buf);
-    }
-    void rect(const RECT& r) {
-        begin('[');
-        num(r.left); num(r.top); num(r.right); num(r.bottom);
-        end(']');
-    }
-    void begin(char c) {
-        comma();
-        out_ += c;
-        first_ = true;
-    }
-    void end(char c) {
-        out_ += c;
-        first_ = false;
-    }
-    const std::string& text() const { return out_; }
-
-private:
-    void comma() {
-        if (pendingValue_) { pendingValue_ = false; return; }
-        if (!first_ && !out_.empty()) out_ += ',';
-        first_ = false;
-    }
-    void escape(unsigned c) {
-        switch (c) {
-        case '"': out_ += "\\\""; return;
-        case '\\': out_ += "\\\\"; return;
-        case '\n': out_ += "\\n"; return;
-        case '\r': out_ += "\\r"; return;
-        case '\t': out_ += "\\t"; return;
-        default: break;
-        }
-        if (c < 0x20 || c > 0x7E) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out_ += buf;
-        } else {
-            out_ += static_cast<char>(c);
-        }
-    }
-    std::string out_;
-    bool first_ = true;
-    bool pendingValue_ = false;
-};
 
 // ---------------------------------------------------------------- window facts
 
@@ -158,21 +78,6 @@ std::wstring textOf(HWND h) {
                              SMTO_ABORTIFHUNG, 1000, &got))
         return L"";
     return std::wstring(buf.data(), got < buf.size() ? got : buf.size() - 1);
-}
-
-// The caption a window keeps itself: no message is sent, so a busy window (the
-// copy run repaints but reads no input) does not slow a listing down. Right for
-// top-level windows, whose captions go through DefWindowProc.
-std::wstring captionOf(HWND h) {
-    wchar_t buf[1024] = {0};
-    GetWindowTextW(h, buf, 1023);
-    return buf;
-}
-
-std::wstring classOf(HWND h) {
-    wchar_t buf[256] = {0};
-    GetClassNameW(h, buf, 255);
-    return buf;
 }
 
 // A control's text. Edit controls keep their text themselves and must be asked;
@@ -692,6 +597,14 @@ Outcome run(const std::vector<const wchar_t*>& args) {
         j.key("met"); j.boolean(h != nullptr);
         j.key("window"); j.hwnd(h);
         result(j, true, nullptr);
+    } else if (cmd == L"accessible" && need(2)) {
+        HWND w = findWindow(args[1]);
+        if (!w || !IsWindow(w)) { result(j, false, "window not found"); rc = kNotFound; }
+        else if (accessibleFacts(j, w)) result(j, true, nullptr);
+        else { result(j, false, "no accessible object"); rc = kNotFound; }
+    } else if (cmd == L"events" && need(4)) {
+        if (recordEvents(j, static_cast<DWORD>(wcstoul(args[1], nullptr, 10)), args[2], args[3])) result(j, true, nullptr);
+        else { result(j, false, "cannot hook the events or write the ready file"); rc = kNotFound; }
     } else if (cmd == L"dpi") {
         dpiFacts(j);
         result(j, true, nullptr);
@@ -702,7 +615,7 @@ Outcome run(const std::vector<const wchar_t*>& args) {
         result(j, ok, ok ? nullptr : "no screen DC");
         if (!ok) rc = kNotFound;
     } else {
-        result(j, false, "usage: uia windows|snapshot|focus|dpi|controls W|msgbox W|click W TEXT|close W|postclose W|closebox W|settext W ID TEXT|waitwindow W MS|waitgone W MS|waitfocus W CLASS TEXT MS|waitdialog MS SKIP TITLE...|textheight FACE PT BOLD ITALIC WIDTH TEXT");
+        result(j, false, "usage: uia windows|snapshot|focus|dpi|controls W|msgbox W|click W TEXT|close W|postclose W|closebox W|settext W ID TEXT|waitwindow W MS|waitgone W MS|waitfocus W CLASS TEXT MS|waitdialog MS SKIP TITLE...|textheight FACE PT BOLD ITALIC WIDTH TEXT|accessible W|events MS READY STOP");
         rc = kUsage;
     }
     j.end('}');
@@ -767,6 +680,7 @@ int serve() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    startAccessibility();
     const wchar_t* outPath = nullptr;
     std::vector<const wchar_t*> args;
     for (int i = 1; i < argc; ++i) {
