@@ -173,7 +173,9 @@ def main(argv):
             say(line)
         return 1
     except (sources.SourceError, sign.SignError, OSError, ValueError) as e:
-        say(str(e))
+        # Whatever failed, the output folder is as it was: the staging folder went.
+        line = str(e)
+        say(line if line.endswith("nothing was written") else line + "; nothing was written")
         return 1
     return 0
 
