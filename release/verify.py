@@ -58,6 +58,8 @@ def rebuild(commit, build):
     work = os.path.join(ROOT, "build", "verify", commit)
     src = os.path.join(work, "src")
     if not os.path.isdir(src):
+        # One commit's rebuild at a time: earlier ones are of no use to this checkout.
+        shutil.rmtree(os.path.dirname(work), ignore_errors=True)
         os.makedirs(work, exist_ok=True)
         tmp = tempfile.mkdtemp(prefix="src-", dir=work)
         subprocess.run("git -C '%s' archive %s | tar -x -C '%s'" % (ROOT, commit, tmp), shell=True, check=True)

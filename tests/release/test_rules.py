@@ -115,6 +115,12 @@ class Rules(unittest.TestCase):
         subprocess.run(["git", "clone", "-q", "--shared", "--no-checkout", ROOT, clone], check=True)
         head = subprocess.run(["git", "-C", ROOT, "rev-parse", "HEAD"], capture_output=True, text=True).stdout.strip()
         subprocess.run(["git", "-C", clone, "checkout", "-q", "--detach", head], check=True)
+        # The release command under test, committed in the clone, which is then clean.
+        for folder in ("release", "scripts"):
+            shutil.copytree(os.path.join(ROOT, folder), os.path.join(clone, folder), dirs_exist_ok=True,
+                            ignore=shutil.ignore_patterns("__pycache__"))
+        subprocess.run(["git", "-C", clone, "-c", "user.name=test", "-c", "user.email=test@localhost", "commit",
+                        "-q", "--allow-empty", "-am", "the release command under test"], check=True)
         preflight = ["python3", "-B", os.path.join(clone, "release", "make_release.py"), "preflight", "--out",
                      self.out, "--build", BUILD, "--no-timestamp"]
         clean = subprocess.run(preflight, env=signing_env(), capture_output=True, text=True)
