@@ -6,6 +6,7 @@ naming the one file after one byte of it is changed. The first run builds the co
   test_verify.py WORK
 """
 
+import hashlib
 import os
 import re
 import shutil
@@ -54,6 +55,22 @@ class Verify(unittest.TestCase):
                     f.write(data)
                 code, out, failed = verify(folder)
                 self.assertEqual((code, failed), (1, [name]), out)
+
+    def test_a_changed_file_with_its_hash_changed_in_buildinfo_too_fails_against_the_rebuild(self):
+        with tempfile.TemporaryDirectory(prefix="release-verify-") as tmp:
+            folder = os.path.join(tmp, NAME)
+            shutil.copytree(os.path.join(WORK, "signed", NAME), folder)
+            with open(os.path.join(folder, "README.TXT"), "ab") as f:
+                f.write(b"\r\n")
+            with open(os.path.join(folder, "README.TXT"), "rb") as f:
+                digest = hashlib.sha256(f.read()).hexdigest()
+            with open(os.path.join(folder, "BUILDINFO")) as f:
+                info = re.sub(r"^(file README\.TXT: )\w+", r"\g<1>" + digest, f.read(), flags=re.M)
+            with open(os.path.join(folder, "BUILDINFO"), "w") as f:
+                f.write(info)
+            code, out, failed = verify(folder)
+            self.assertEqual((code, failed), (1, ["README.TXT"]), out)
+            self.assertIn("verify: FAIL README.TXT: DIFFERS from the rebuild", out)
 
 
 if __name__ == "__main__":
