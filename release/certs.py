@@ -12,7 +12,7 @@ import time
 
 from sign import SignError
 
-_CERT = re.compile(r"-----BEGIN CERTIFICATE-----.*?-----END CERTIFICATE-----\n?", re.S)
+CERT_PEM = re.compile(r"-----BEGIN CERTIFICATE-----.*?-----END CERTIFICATE-----\n?", re.S)
 
 
 def _openssl(*args, stdin=None):
@@ -30,10 +30,10 @@ def certificates(signing):
         code2, others = _openssl(*args, "-cacerts")
         if code or code2:
             raise SignError("SETUP_SIGN_PKCS12: cannot be read with the password of SETUP_SIGN_PASSWORD_FILE")
-        leaf, others = _CERT.findall(leaf), _CERT.findall(others)
+        leaf, others = CERT_PEM.findall(leaf), CERT_PEM.findall(others)
     else:
         with open(signing.env["SETUP_SIGN_CERTS"], encoding="ascii", errors="replace") as f:
-            found = _CERT.findall(f.read())
+            found = CERT_PEM.findall(f.read())
         leaf, others = found[:1], found[1:]
     if not leaf:
         raise SignError("no signing certificate in the %s settings" % signing.way)

@@ -81,7 +81,7 @@ def signer(path):
         chain = subprocess.run(["openssl", "pkcs7", "-print_certs", "-in", sig], stdout=subprocess.PIPE,
                                stderr=subprocess.DEVNULL, text=True).stdout
     serial = re.search(r"Signer's certificate:.*?Serial\s*:\s*(\w+)", sign.inspect(path)["output"], re.S)
-    for pem in certs._CERT.findall(chain):
+    for pem in certs.CERT_PEM.findall(chain):
         cert = certs.describe(pem)
         if serial and cert["serial"].upper() == serial.group(1).upper():
             return cert

@@ -7,7 +7,8 @@
 # DIR/signer.p12       the same with the key (SETUP_SIGN_PKCS12), DIR/password its password
 # DIR/tsa.pem, tsa.key a time-stamping certificate and key for tests/release/tsa_server.py
 # DIR/expired.pem, nocodesign.pem, otherkey.pem, nointermediate.pem: chains that must be refused
-# DIR/vendor/signer.p12, password: a second authority's signer, for a payload signed already
+# DIR/vendor/signer.p12, password: a second authority's signer, for a payload signed already;
+#                      DIR/vendor/tsa.pem, tsa.key: its time stamps, which SETUP_SIGN_CAFILE refuses
 # DIR/token/           a SoftHSM2 token holding the signing key (see make_token below):
 #                      softhsm2.conf (SOFTHSM2_CONF), pin (SETUP_SIGN_PIN_FILE), uri (SETUP_SIGN_KEY)
 set -Eeuo pipefail
@@ -65,6 +66,9 @@ mkdir vendor
 authority vendor/root "Vendor test authority"
 newkey vendor/signer.key
 issue vendor/signer "Vendor test signer" vendor/root vendor/signer.key "$now" "$later" "${leaf[@]}" extendedKeyUsage=codeSigning
+newkey vendor/tsa.key
+issue vendor/tsa "Vendor test time stamps" vendor/root vendor/tsa.key "$now" "$later" "${leaf[@]}" \
+  "extendedKeyUsage=critical,timeStamping"
 openssl rand -hex 16 >vendor/password
 openssl pkcs12 -export -inkey vendor/signer.key -in vendor/signer.pem -passout file:vendor/password \
   -out vendor/signer.p12
@@ -80,4 +84,4 @@ SOFTHSM2_CONF=$PWD/token/softhsm2.conf softhsm2-util --init-token --free --label
 SOFTHSM2_CONF=$PWD/token/softhsm2.conf softhsm2-util --import token/key.p8 --token setup-test \
   --label signer --id 01 --pin "$(cat token/pin)" >&2
 echo "pkcs11:token=setup-test;object=signer;type=private" >token/uri
-rm -rf token/key.p8 db ca.cnf req.pem root.key inter.key signer.key other.key vendor/*.key
+rm -rf token/key.p8 db ca.cnf req.pem root.key inter.key signer.key other.key vendor/root.key vendor/signer.key

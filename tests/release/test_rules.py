@@ -12,6 +12,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 BUILD = WORK = None
@@ -86,6 +87,20 @@ class Rules(unittest.TestCase):
             port = s.getsockname()[1]
         env = signing_env(SETUP_SIGN_TIMESTAMP_URL="http://127.0.0.1:%d/" % port)
         self.assert_refused("no time stamp for ", "--allow-dirty", env=env)
+
+    def test_a_time_stamp_of_another_authority(self):
+        portfile = os.path.join(self.root, "port")
+        server = subprocess.Popen([sys.executable, os.path.join(os.path.dirname(__file__), "tsa_server.py"),
+                                   os.path.join(self.ca, "vendor"), portfile, "60"], stdin=subprocess.DEVNULL)
+        self.addCleanup(server.wait, 10)
+        self.addCleanup(server.kill)
+        deadline = time.monotonic() + 20
+        while not os.path.exists(portfile) and server.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.05)
+        with open(portfile) as f:
+            env = signing_env(SETUP_SIGN_TIMESTAMP_URL="http://127.0.0.1:%d/" % int(f.read()))
+        self.assert_refused("QV99.EX_: does not verify against SETUP_SIGN_CAFILE, time stamp included",
+                            "--allow-dirty", env=env)
 
     def test_certificates_that_must_not_sign(self):
         for certs, line in (("expired.pem", "the signing certificate CN=Quorvant Software test signer expired on "),
