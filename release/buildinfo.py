@@ -47,15 +47,19 @@ def source_state():
     return head.stdout.strip(), status.returncode == 0 and status.stdout == ""
 
 
-def signing_lines(signing, cert):
-    if not signing:
+def signing_lines(way, urls, cert):
+    """The signing's lines: `way` "PKCS#11" or "PKCS#12" (None: unsigned), the time-stamp
+    servers (none: unstamped) and the signing certificate's description."""
+    if not way:
         return [("signed", "no (--unsigned): Windows names no publisher")]
-    stamp = ("none (--no-timestamp): the signatures stop verifying when the certificate expires"
-             if not signing.urls else " ".join(signing.urls))
-    return [("signed", "Authenticode, SHA-256, key in " + signing.way),
-            ("certificate", cert["subject"]), ("serial", cert["serial"]),
-            ("expires", time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime(cert["not_after"]))),
-            ("time stamp", stamp)]
+    stamp = " ".join(urls) if urls else "none (--no-timestamp): the signatures stop verifying when the certificate expires"
+    return [("signed", "Authenticode, SHA-256, key in " + way)] + certificate_lines(cert) + [("time stamp", stamp)]
+
+
+def certificate_lines(cert):
+    """The signing certificate's lines: subject, serial and expiry."""
+    return [("certificate", cert["subject"]), ("serial", cert["serial"]),
+            ("expires", time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime(cert["not_after"])))]
 
 
 def text(fields):

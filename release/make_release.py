@@ -115,7 +115,7 @@ def make(args):
             shutil.copyfile(path, os.path.join(folder, source))
         record = sign_programs(folder, signing, epoch)
         info = buildinfo.fields(name, commit, clean, epoch, args.build, bool(args.payload),
-                                buildinfo.signing_lines(signing, cert), buildinfo.tools(args.build), record)
+                                buildinfo.signing_lines(signing and signing.way, signing and signing.urls, cert), buildinfo.tools(args.build), record)
         buildinfo.write(os.path.join(folder, "BUILDINFO"), info)
         archive.fix_times(folder, epoch)
         archive.write_zip(folder, os.path.join(stage, name + ".zip"), epoch)

@@ -127,20 +127,10 @@ def expected_buildinfo(info, folder, build, commit):
     pairs.update({"release": "Quorvant99-Setup-" + sources.version(), "commit": commit, "build": build})
     pairs.update({"tool " + k: v for k, v in buildinfo.tools(build)})
     signed = [n for n, v in info.items() if n.startswith("file ") and v.endswith("signed by this release")]
-    if signed:
-        cert = signer(os.path.join(folder, signed[0][5:]))
-        if cert:
-            pairs.update(dict(buildinfo.signing_lines(_Stamped(info), cert)[1:4]))
+    cert = signer(os.path.join(folder, signed[0][5:])) if signed else None
+    if cert:
+        pairs.update(buildinfo.certificate_lines(cert))
     return buildinfo.text(list(pairs.items()))
-
-
-class _Stamped:
-    """Enough of sign.Signing for buildinfo.signing_lines: the time-stamp servers."""
-
-    def __init__(self, info):
-        stamp = info.get("time stamp", "")
-        self.way = info.get("signed", "").rsplit(" ", 1)[-1]
-        self.urls = [] if stamp.startswith("none") else stamp.split()
 
 
 def main(release):
