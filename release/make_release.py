@@ -114,8 +114,9 @@ def make(args):
         for source, path in files.items():
             shutil.copyfile(path, os.path.join(folder, source))
         record = sign_programs(folder, signing, epoch)
-        info = buildinfo.fields(name, commit, clean, epoch, args.build, bool(args.payload),
-                                buildinfo.signing_lines(signing and signing.way, signing and signing.urls, cert), buildinfo.tools(args.build), record)
+        signed = buildinfo.signing_lines(signing and signing.way, signing and signing.urls, cert)
+        info = buildinfo.fields(name, commit, clean, epoch, args.build, bool(args.payload), signed,
+                                buildinfo.tools(args.build), record)
         buildinfo.write(os.path.join(folder, "BUILDINFO"), info)
         archive.fix_times(folder, epoch)
         archive.write_zip(folder, os.path.join(stage, name + ".zip"), epoch)

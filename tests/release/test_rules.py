@@ -144,7 +144,8 @@ class Rules(unittest.TestCase):
             f.write("changed\n")
         self.assert_refused("the tree has uncommitted changes", "--no-timestamp", root=clone)
 
-    def test_a_payload_program_signed_already_keeps_its_signature_and_every_old_file_goes(self):
+    def vendor_signed_payload(self):
+        """A payload whose QV99.EX_ the second authority signed."""
         payload = self.payload()
         program = os.path.join(payload, "QV99.EX_")
         vendor = os.path.join(self.ca, "vendor")
@@ -153,6 +154,10 @@ class Rules(unittest.TestCase):
                         os.path.join(vendor, "password"), "-h", "sha256", "-time", "1700000000",
                         "-in", os.path.join(WORK, "..", "disk", "QV99.EX_"), "-out", program],
                        check=True, stdout=subprocess.DEVNULL)
+        return payload, program
+
+    def test_a_payload_program_signed_already_keeps_its_signature_and_every_old_file_goes(self):
+        payload, program = self.vendor_signed_payload()
         open(os.path.join(self.out, "Quorvant99-Setup-0.99.zip"), "wb").close()  # an earlier version's
         code, out = self.release("--allow-dirty", "--no-timestamp", "--payload", payload)
         self.assertEqual(code, 0, out)
@@ -162,6 +167,16 @@ class Rules(unittest.TestCase):
             self.assertTrue(a.read() == b.read(), "QV99.EX_ changed")
         self.assertEqual(sorted(os.listdir(self.out)), [NAME, NAME + ".iso", NAME + ".zip", "SHA256SUMS"])
         self.assertEqual([n for n in os.listdir(self.root) if "staging" in n], [])
+
+    def test_a_payload_program_changed_after_it_was_signed(self):
+        payload, program = self.vendor_signed_payload()
+        with open(program, "r+b") as f:
+            f.seek(os.path.getsize(program) // 4)  # in the code, far from the signature
+            byte = f.read(1)
+            f.seek(-1, os.SEEK_CUR)
+            f.write(bytes([byte[0] ^ 1]))
+        self.assert_refused("QV99.EX_: signed, but its signature does not match its contents",
+                            "--allow-dirty", "--no-timestamp", "--payload", payload)
 
 
 if __name__ == "__main__":
