@@ -60,4 +60,4 @@ def put_in_place(folder, out):
         if e.errno not in (errno.ENOTEMPTY, errno.EEXIST):
             raise
     _exchange(folder, out)
-    shutil.rmtree(folder)
+    shutil.rmtree(folder, ignore_errors=True)  # else the next run removes it
