@@ -8,7 +8,8 @@ the release's own signatures are removed (osslsigncode gives back the unsigned b
 and every file is compared with the rebuild, or, for a vendor's payload, with the SHA-256 that
 BUILDINFO records. BUILDINFO is read back and written again from what can be checked: the
 commit, the build, the tools of this machine, the certificate in the signatures and every
-file's hash. One line per file, then the verdict; exit code 0 only when every file holds."""
+file's hash. Given the output folder, its SHA256SUMS is checked too (the zip and the image).
+One line per file, then the verdict; exit code 0 only when every file holds."""
 
 import os
 import re
@@ -133,6 +134,16 @@ def expected_buildinfo(info, folder, build, commit):
     return buildinfo.text(list(pairs.items()))
 
 
+def sums(out):
+    """(name, ok, line) for the output folder's SHA256SUMS, which covers the zip and the image."""
+    with open(os.path.join(out, "SHA256SUMS"), encoding="ascii", errors="replace") as f:
+        listed = [line.rstrip("\n").split("  ", 1) for line in f if line.strip()]
+    wrong = [n for d, n in listed
+             if not os.path.isfile(os.path.join(out, n)) or archive.sha256(os.path.join(out, n)) != d]
+    return ("SHA256SUMS", not wrong and bool(listed), "holds for the %d files it lists" % len(listed) if not wrong
+            else "does not hold for " + ", ".join(wrong))
+
+
 def main(release):
     with tempfile.TemporaryDirectory(prefix="verify-") as tmp:
         folder = unpack(os.path.abspath(release), os.path.join(tmp, "release"))
@@ -154,6 +165,8 @@ def main(release):
         same = expected_buildinfo(info, folder, build, commit).encode("utf-8") == raw
         results.append(("BUILDINFO", same, "holds for this source, this machine's tools and the signatures"
                         if same else "DIFFERS from what this source, the signatures and this machine's tools give"))
+        if os.path.isfile(os.path.join(release, "SHA256SUMS")):
+            results.append(sums(release))
     for name, ok, line in results:
         say("%s %s: %s" % ("ok  " if ok else "FAIL", name, line))
     failed = [n for n, ok, _ in results if not ok]

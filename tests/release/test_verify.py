@@ -39,6 +39,8 @@ class Verify(unittest.TestCase):
             code, out, failed = verify(path)
             self.assertEqual((code, failed), (0, []), out)
             self.assertIn("verify: ok   SETUP.EXE: the same as the rebuild (signature removed)", out)
+            sums = "verify: ok   SHA256SUMS: holds for the 25 files it lists"
+            self.assertEqual(sums in out, os.path.isdir(path), out)
             self.assertRegex(out, r"verify: VERIFIED: every file of .* is commit \w+ built again, signatures removed")
 
     def test_one_changed_byte_fails_naming_the_file(self):
@@ -55,6 +57,19 @@ class Verify(unittest.TestCase):
                     f.write(data)
                 code, out, failed = verify(folder)
                 self.assertEqual((code, failed), (1, [name]), out)
+
+    def test_a_changed_byte_of_the_zip_fails_the_output_folders_sha256sums(self):
+        with tempfile.TemporaryDirectory(prefix="release-verify-") as tmp:
+            out = os.path.join(tmp, "out")
+            shutil.copytree(os.path.join(WORK, "signed"), out)
+            with open(os.path.join(out, NAME + ".zip"), "r+b") as f:
+                f.seek(100)
+                byte = f.read(1)
+                f.seek(100)
+                f.write(bytes([byte[0] ^ 1]))
+            code, out, failed = verify(out)
+            self.assertEqual((code, failed), (1, ["SHA256SUMS"]), out)
+            self.assertIn("does not hold for %s.zip" % NAME, out)
 
     def test_a_changed_file_with_its_hash_changed_in_buildinfo_too_fails_against_the_rebuild(self):
         with tempfile.TemporaryDirectory(prefix="release-verify-") as tmp:
