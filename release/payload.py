@@ -1,8 +1,10 @@
 """The payload check: a folder must hold the install manifest's source names, matched as
 Windows matches names (case-insensitively), each a non-empty file, and nothing else, so that
-a disk made from it cannot fail at one of its rows in the field."""
+a disk made from it cannot fail at one of its rows in the field. Symbolic links are refused, not
+followed: one could put a file from anywhere on the disk under a payload name."""
 
 import os
+import stat
 
 
 def check(folder, rows, ignore=()):
@@ -24,8 +26,10 @@ def check(folder, rows, ignore=()):
             continue
         if key in found:
             problems.append("%s: the same name to Windows as %s" % (entry, os.path.basename(found[key])))
-        elif not os.path.isfile(path):
-            problems.append("%s: not a file" % entry)
+        elif os.path.islink(path):
+            problems.append("%s: a symbolic link, which the release does not follow" % entry)
+        elif not stat.S_ISREG(os.lstat(path).st_mode):
+            problems.append("%s: not a regular file" % entry)
         elif os.path.getsize(path) == 0:
             problems.append("%s: empty" % entry)
         found.setdefault(key, path)

@@ -1,6 +1,7 @@
 """What a release takes from the installer's sources: the source names of the install
 manifest (install/Constants.h, the table the program is compiled from) and the version (the
-version resource, resources/setup.rc), so that neither is written down a second time."""
+project version in CMakeLists.txt, which the build writes into the version resources and the
+manifest), so that neither is written down a second time."""
 
 import os
 import re
@@ -9,7 +10,7 @@ ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)),
 ROWS = 20
 
 _ROW = re.compile(r'\{L"([^"]+)",\s*L"([^"]+)",\s*Folder::\w+\}')
-_VALUE = re.compile(r'^\s*VALUE\s+"(\w+)",\s*"([^"]*)"', re.M)
+_PROJECT = re.compile(r"^project\(Setup VERSION (\d+(?:\.\d+){0,3})\b", re.M)
 
 
 class SourceError(Exception):
@@ -29,16 +30,9 @@ def manifest_rows():
     return rows
 
 
-def version_strings():
-    """The string values of the version resource: {"ProductVersion": "1.00", ...}."""
-    return dict(_VALUE.findall(_read("resources/setup.rc")))
-
-
 def version():
-    """The product version, which the file version must equal."""
-    strings = version_strings()
-    product, file_ = strings.get("ProductVersion"), strings.get("FileVersion")
-    if not product or product != file_:
-        raise SourceError("resources/setup.rc: ProductVersion %r and FileVersion %r must be set and equal"
-                          % (product, file_))
-    return product
+    """The product version, "1.00": the project version, as the version resources' strings say it."""
+    m = _PROJECT.search(_read("CMakeLists.txt"))
+    if not m:
+        raise SourceError("CMakeLists.txt: no project(Setup VERSION ...) line")
+    return m.group(1)

@@ -4,7 +4,8 @@
 # compares every file with build/<preset>/disk, which must already be built.
 #   scripts/reproducible.sh [--release PRESET] win32 [win64]
 # With --release (PRESET one of those named), scripts/release.sh then makes a release signed
-# with a throwaway authority from each of the two trees, and every output is compared too.
+# with a throwaway authority from each of the two trees, without a time stamp (its time is
+# SOURCE_DATE_EPOCH), and every output is compared too, BUILDINFO included.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 release=""
@@ -13,13 +14,21 @@ if [ "${1:-}" = --release ]; then release=$2; shift 2; fi
 work=build/reproducible
 rm -rf "$work"
 mkdir -p "$work/src"
-# The files a clean clone would have, as they are in this working tree (less any deleted here).
+# A checkout of the same commit with this working tree's changes on it (files added, changed
+# or deleted here), so that the release from it records the same commit and tree state.
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  rmdir "$work/src"
+  git clone -q --shared --no-checkout . "$work/src"
+  git -C "$work/src" checkout -q --detach "$(git rev-parse HEAD)"
   git ls-files -z --cached --others --exclude-standard |
     tar --null -T - --ignore-failed-read -cf - 2>/dev/null | tar -xf - -C "$work/src"
+  git ls-files -z --deleted | (cd "$work/src" && xargs -0 -r rm -f --)
 else
   tar --exclude=./build -cf - . | tar -xf - -C "$work/src"
 fi
+# A tree with uncommitted changes (or outside git) is released as such, from both copies alike.
+dirty=()
+[ -n "$(git status --porcelain 2>/dev/null || echo none)" ] && dirty=(--allow-dirty)
 
 status=0
 for preset in "$@"; do
@@ -49,7 +58,8 @@ if [ -n "$release" ] && [ $status -eq 0 ]; then
   for n in 1 2; do
     tree=$root
     [ $n = 1 ] || tree=$root/$work/src
-    if ! (cd "$tree" && scripts/release.sh --build "$release" --out "$root/$work/release-$n") \
+    if ! (cd "$tree" && scripts/release.sh --build "$release" --out "$root/$work/release-$n" --no-timestamp \
+           "${dirty[@]}") \
          >"$work/release-$n.log" 2>&1; then
       cat "$work/release-$n.log" >&2
       echo "reproducible: the release from tree $n failed (above)" >&2

@@ -1,10 +1,12 @@
 """Checks of the signed release that signed_release.sh made in WORK (ctest release.outputs):
-its signatures, its three forms against one another and SHA256SUMS, the CD image's names and
-label, the version resource of the shipped SETUP.EXE, and where the password went.
+its signatures and time stamps, its three forms against one another and SHA256SUMS, the CD
+image's names and label, BUILDINFO, the version resources of the shipped SETUP.EXE and
+STKIT432.DLL, and where the token's PIN went.
 
   test_outputs.py WORK WINDRES
 """
 
+import hashlib
 import os
 import re
 import shutil
@@ -17,7 +19,9 @@ import zipfile
 WORK = WINDRES = None
 NAME = "Quorvant99-Setup-1.00"
 SIGNED = ("SETUP.EXE", "STKIT432.DLL", "QV99.EX_")
-RC = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "resources", "setup.rc")
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+sys.path.insert(0, os.path.join(ROOT, "release"))
+import check_version  # noqa: E402
 
 
 def release(*parts):
@@ -40,13 +44,20 @@ def files_in(folder):
 
 class Signatures(unittest.TestCase):
     def verify(self, path):
-        return run("osslsigncode", "verify", "-CAfile", os.path.join(WORK, "ca", "ca.pem"), "-in", path)
+        root = os.path.join(WORK, "ca", "root.pem")
+        return run("osslsigncode", "verify", "-CAfile", root, "-TSA-CAfile", root, "-in", path)
 
-    def test_every_signed_file_verifies_against_the_authority(self):
+    def test_every_signed_file_verifies_against_the_authority_with_its_time_stamp(self):
         for name in SIGNED:
             r = self.verify(release(NAME, name))
             self.assertEqual(r.returncode, 0, "%s: %s" % (name, r.stdout))
             self.assertIn("Message digest algorithm  : SHA256", r.stdout)
+            self.assertIn("Subject: /CN=Setup test time stamps", r.stdout)
+            self.assertIn("Timestamp time:", r.stdout)
+            # osslsigncode verify succeeds on a time stamp that fails: it has to say ok itself.
+            self.assertIn("Timestamp Server Signature verification: ok", r.stdout)
+            # The intermediate is in the signature: the chain is built from it and the root alone.
+            self.assertIn("Subject: /CN=Setup test intermediate", r.stdout)
 
     def test_one_changed_byte_of_setup_exe_fails_verification(self):
         changed = os.path.join(WORK, "changed.EXE")
@@ -58,15 +69,21 @@ class Signatures(unittest.TestCase):
         self.assertNotEqual(r.returncode, 0, r.stdout)
         self.assertIn("MISMATCH", r.stdout)
 
-    def test_the_password_is_on_no_command_line_in_no_output_and_in_no_file_left(self):
-        password = read(os.path.join(WORK, "ca", "password")).strip()
-        argv = read(os.path.join(WORK, "argv.log"))
-        self.assertEqual(argv.count(b"sign "), len(SIGNED), "osslsigncode was not called once per file")
-        self.assertNotIn(password, argv)
-        self.assertNotIn(password, read(os.path.join(WORK, "signed.log")))
+    def test_the_key_was_the_tokens_and_its_pin_is_on_no_command_line_in_no_output_and_in_no_file_left(self):
+        pin = read(os.path.join(WORK, "ca", "token", "pin")).strip()
+        argv = read(os.path.join(WORK, "argv.log")).decode()
+        signs = [l for l in argv.splitlines() if l.startswith("sign ")]
+        self.assertEqual(len(signs), len(SIGNED), "osslsigncode was not called once per file")
+        for line in signs:
+            self.assertIn("-pkcs11module ", line)
+            self.assertIn("-key pkcs11:token=setup-test", line)
+        self.assertNotIn(pin.decode(), argv)
+        self.assertNotIn(pin, read(os.path.join(WORK, "signed.log")))
         self.assertEqual(sorted(os.listdir(release())), [NAME, NAME + ".iso", NAME + ".zip", "SHA256SUMS"])
-        for name in os.listdir(release(NAME)):
-            self.assertNotIn(password, read(release(NAME, name)), name)
+        self.assertEqual([n for n in os.listdir(os.path.dirname(release())) if "staging" in n], [])
+        for folder, _, names in os.walk(release()):
+            for name in names:
+                self.assertNotIn(pin, read(os.path.join(folder, name)), name)
 
 
 class Forms(unittest.TestCase):
@@ -99,30 +116,60 @@ class Forms(unittest.TestCase):
         self.assertEqual(listed, sorted([NAME + "/" + n for n in os.listdir(release(NAME))] + [NAME + ".iso", NAME + ".zip"]))
 
 
-class VersionResource(unittest.TestCase):
-    """The version resource read back from the shipped SETUP.EXE, field by field against
-    resources/setup.rc and the values the product's name and files fix."""
+class BuildInfo(unittest.TestCase):
+    def test_records_the_commit_the_signing_the_tools_and_every_file_before_signing(self):
+        info = dict(l.split(": ", 1) for l in read(release(NAME, "BUILDINFO")).decode().splitlines())
+        head = run("git", "-C", ROOT, "rev-parse", "HEAD").stdout.strip()
+        self.assertEqual(info["commit"], head)
+        self.assertEqual(info["signed"], "Authenticode, SHA-256, key in PKCS#11")
+        self.assertEqual(info["certificate"], "CN=Quorvant Software test signer")
+        self.assertRegex(info["time stamp"], r"^http://127\.0\.0\.1:\d+/$")
+        for tool in ("c++ compiler", "linker", "osslsigncode", "xorriso", "python"):
+            self.assertNotIn(info["tool " + tool], ("", "not found"), tool)
+        files = {k[5:]: v.split() for k, v in info.items() if k.startswith("file ")}
+        self.assertEqual(sorted(files), sorted(set(os.listdir(release(NAME))) - {"BUILDINFO"}))
+        built = os.path.join(os.path.dirname(WORK), "disk", "SETUP.EXE")
+        self.assertEqual(files["SETUP.EXE"][0], hashlib.sha256(read(built)).hexdigest())
+        self.assertEqual(files["SETUP.EXE"][1:], ["program,", "signed", "by", "this", "release"])
+        self.assertIn(" %s/BUILDINFO\n" % NAME, read(release("SHA256SUMS")).decode())
 
-    @staticmethod
-    def fields(rc_text):
-        values = dict(re.findall(r'^\s*VALUE\s+"(\w+)",\s*"([^"]*)"', rc_text, re.M))
-        for key in ("FILEVERSION", "PRODUCTVERSION"):
-            values[key] = re.search(r"^\s*%s\s+(\d+), *(\d+), *(\d+), *(\d+)\s*$" % key, rc_text, re.M).groups()
-        return values
 
-    def test_fields_of_the_shipped_file(self):
-        r = run(WINDRES, "-J", "coff", "-O", "rc", "-i", release(NAME, "SETUP.EXE"))
+class VersionResources(unittest.TestCase):
+    """SETUP.EXE's and STKIT432.DLL's version resources read back from the shipped files and
+    compared with the one version, the project's."""
+
+    def fields(self, name):
+        r = run(WINDRES, "-J", "coff", "-O", "rc", "-i", release(NAME, name))
         self.assertEqual(r.returncode, 0, r.stdout)
-        built = self.fields(r.stdout)
-        with open(RC, encoding="utf-8") as f:
-            source = self.fields(f.read())
-        self.assertEqual(len(source), 10)
-        for key in source:
-            self.assertEqual(built.get(key), source[key], key)
-        fixed = {"ProductName": "Setup", "FileVersion": "1.00", "ProductVersion": "1.00", "InternalName": "SETUP",
-                 "OriginalFilename": "SETUP.EXE", "FILEVERSION": ("1", "0", "0", "0"), "PRODUCTVERSION": ("1", "0", "0", "0")}
-        for key in fixed:
-            self.assertEqual(built[key], fixed[key], key)
+        return check_version.version_fields(r.stdout), r.stdout
+
+    def test_both_files_carry_the_project_version_and_their_own_names(self):
+        with open(os.path.join(ROOT, "CMakeLists.txt")) as f:
+            version = re.search(r"^project\(Setup VERSION ([\d.]+)", f.read(), re.M).group(1)
+        self.assertEqual(NAME, "Quorvant99-Setup-" + version)
+        numbers = check_version.numbers(version)
+        for name, internal, product in (("SETUP.EXE", "SETUP", "Setup"), ("STKIT432.DLL", "STKIT432", "Setup")):
+            fields, script = self.fields(name)
+            expect = {"FILEVERSION": numbers, "PRODUCTVERSION": numbers, "FileVersion": version,
+                      "ProductVersion": version, "OriginalFilename": name, "InternalName": internal,
+                      "ProductName": product, "CompanyName": "Quorvant Software"}
+            for key, value in expect.items():
+                self.assertEqual(fields.get(key), value, "%s: %s" % (name, key))
+            self.assertTrue(fields.get("FileDescription"), name)
+            self.assertEqual(check_version.problems(script, version, name), [], name)
+        self.assertEqual(check_version.manifest_version(self.fields("SETUP.EXE")[1]), "1.0.0.0")
+
+    def test_the_check_fails_where_a_number_a_string_or_the_manifest_differs(self):
+        _, script = self.fields("SETUP.EXE")
+        for changed, field in ((script.replace("FILEVERSION 1, 0,", "FILEVERSION 1, 1,"), "FILEVERSION"),
+                               (script.replace('"ProductVersion", "1.00"', '"ProductVersion", "1.01"'), "ProductVersion"),
+                               (script.replace('"OriginalFilename", "SETUP.EXE"', '"OriginalFilename", "X.EXE"'),
+                                "OriginalFilename"),
+                               (script.replace('version=""1.0.0.0', 'version=""1.0.0.1'), "manifest")):
+            self.assertNotEqual(changed, script, field)
+            found = check_version.problems(changed, "1.00", "SETUP.EXE")
+            self.assertEqual(len(found), 1, found)
+            self.assertIn(field, found[0])
 
 
 if __name__ == "__main__":
