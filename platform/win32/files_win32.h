@@ -7,6 +7,10 @@ namespace win32 {
 
 class FileSystem : public platform::FileSystem {
  public:
+  FileSystem();
+  // `nameSeed`: the number of the first temporary name a copy tries (a test's choice).
+  explicit FileSystem(unsigned nameSeed) : nameSeed_(nameSeed) {}
+
   void ChangeDirectory(const std::wstring& folder) override;
   std::wstring CurrentDirectory() override;
   void MakeDirectory(const std::wstring& path) override;
@@ -15,6 +19,9 @@ class FileSystem : public platform::FileSystem {
   uint64_t FileLength(const std::wstring& path) override;
   std::vector<platform::DriveInfo> Drives() override;
   std::vector<std::wstring> SubFolders(const std::wstring& folder) override;
+
+ private:
+  unsigned nameSeed_;
 };
 
 // The system's text for an error code, without the trailing line break.
