@@ -126,14 +126,21 @@ def read(path):
 
 # --------------------------------------------------------------------------- the link
 
-def programs_folder(prefix):
-    """The Start menu Programs folder of the prefix's user, as a Windows path."""
+def programs_folders(prefix):
+    """The Start menu Programs folders of the prefix, as Windows paths: every user's (where the
+    link of an installation for all users belongs) and the current user's."""
     if "programs" not in prefix.cache:
         code, out = prefix.run(tool("lnkinfo.exe"), "--programs")
-        if code != 0:
+        lines = [l.strip() for l in out.strip().splitlines()[-2:]]
+        if code != 0 or len(lines) != 2:
             raise we.E2EError("lnkinfo --programs failed (%d): %s" % (code, out))
-        prefix.cache["programs"] = out.strip().splitlines()[-1].strip()
+        prefix.cache["programs"] = tuple(lines)
     return prefix.cache["programs"]
+
+
+def programs_folder(prefix):
+    """Every user's Start menu Programs folder, where the installation's link belongs."""
+    return programs_folders(prefix)[0]
 
 
 def link_path(prefix):
