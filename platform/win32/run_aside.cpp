@@ -57,6 +57,7 @@ void RunAside(const std::function<void()>& work) {
     }
     ServiceWindows();
   }
+  ServiceWindows();  // at least once per piece of work, however short: between short files too
   if (job.failure) std::rethrow_exception(job.failure);
 }
 

@@ -654,6 +654,22 @@ class RigCase(unittest.TestCase):
 
 # --------------------------------------------------------------------------- slow disk and capture
 
+# Bytes a second that a slowed payload is read at, as from a CD drive or a network share: the
+# demo payload's copy run then lasts about 15 s.
+SLOW_RATE = 320000
+
+
+def slow_source_env(prefix, rate=SLOW_RATE):
+    """The environment for a SETUP.EXE whose reads of the twenty source files are slowed to
+    `rate` bytes a second (slowread.so, built beside uia.exe, preloaded into its Wine process):
+    a copy run that lasts, whatever the machine, without files larger than the payload's."""
+    shim = os.path.join(os.path.dirname(os.path.abspath(we.env_path("SETUP_E2E_UIA"))), "slowread", "slowread.so")
+    if not os.path.isfile(shim):
+        raise we.E2EError("%s is missing (built with the end-to-end tests)" % shim)
+    return dict(prefix.env, LD_PRELOAD=shim, SETUP_SLOW_FILES="/".join(row[0] for row in MANIFEST),
+                SETUP_SLOW_RATE=str(rate))
+
+
 PAYLOAD_TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "payload")
 MIB = 1024 * 1024
 # Rows whose source files are made large: the gauge stands at 44% while row 3 is
