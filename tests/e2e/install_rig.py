@@ -655,8 +655,8 @@ class RigCase(unittest.TestCase):
 # --------------------------------------------------------------------------- slow disk and capture
 
 # Bytes a second that a slowed payload is read at, as from a CD drive or a network share: the
-# demo payload's copy run then lasts about 15 s.
-SLOW_RATE = 320000
+# demo payload's copy run then lasts about 15 s (slower where everything is, by SLOW).
+SLOW_RATE = 320000 / we.SLOW
 
 
 def slow_source_env(prefix, rate=SLOW_RATE):
@@ -667,7 +667,7 @@ def slow_source_env(prefix, rate=SLOW_RATE):
     if not os.path.isfile(shim):
         raise we.E2EError("%s is missing (built with the end-to-end tests)" % shim)
     return dict(prefix.env, LD_PRELOAD=shim, SETUP_SLOW_FILES="/".join(row[0] for row in MANIFEST),
-                SETUP_SLOW_RATE=str(rate))
+                SETUP_SLOW_RATE=str(int(rate)))
 
 
 PAYLOAD_TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "payload")
