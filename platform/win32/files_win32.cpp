@@ -10,7 +10,6 @@
 #include "../rt/errors.h"
 #include "copy_replacing.h"
 #include "handles.h"
-#include "run_aside.h"
 
 namespace win32 {
 
@@ -89,7 +88,7 @@ FileSystem::FileSystem() : FileSystem(GetCurrentProcessId() * 4099u + GetTickCou
 // installer look hung); see run_aside.h.
 void FileSystem::Copy(const std::wstring& from, const std::wstring& to) {
   CopyOutcome outcome;
-  RunAside([&] { outcome = CopyReplacing(from, to, nameSeed_); });
+  aside_.Run([&] { outcome = CopyReplacing(from, to, nameSeed_); });
   if (outcome.code == ERROR_SUCCESS) return;
   Fail(outcome.atDestination ? L"Cannot replace " + to + L"." : L"Cannot copy " + from + L" to " + to + L".",
        outcome.code);
@@ -98,7 +97,7 @@ void FileSystem::Copy(const std::wstring& from, const std::wstring& to) {
 uint64_t FileSystem::FileLength(const std::wstring& path) {
   DWORD code = ERROR_SUCCESS;
   LARGE_INTEGER size{};
-  RunAside([&] {
+  aside_.Run([&] {
     UniqueFile f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
     code = !f ? GetLastError() : GetFileSizeEx(f.get(), &size) ? ERROR_SUCCESS : GetLastError();

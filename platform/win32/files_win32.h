@@ -2,6 +2,7 @@
 #pragma once
 
 #include "../files.h"
+#include "run_aside.h"
 
 namespace win32 {
 
@@ -22,6 +23,7 @@ class FileSystem : public platform::FileSystem {
 
  private:
   unsigned nameSeed_;
+  Aside aside_;  // copies and measures while the window thread stays responsive
 };
 
 // The system's text for an error code, without the trailing line break.
