@@ -9,7 +9,7 @@ namespace win32 {
 
 namespace {
 
-constexpr DWORD kChunk = 1 << 20;
+constexpr DWORD kChunk = 1 << 16;
 // How long holders that let go by themselves (a scanner's look) are waited for, in all.
 constexpr DWORD kPatienceMs = 2000;
 constexpr int kNameAttempts = 64;
