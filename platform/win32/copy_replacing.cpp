@@ -89,12 +89,10 @@ DWORD Fill(HANDLE source, HANDLE copy) {
   return Check(FlushFileBuffers(copy));
 }
 
-// Whether the destination can be replaced: it is not read-only and no program holds it open
-// without sharing deletion (what replacing it needs of it).
-DWORD Replaceable(const std::wstring& to) {
-  const DWORD attributes = GetFileAttributesW(to.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return ERROR_SUCCESS;
-  if (attributes & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
+// Whether an existing destination can be replaced now: no program holds it open without
+// sharing deletion (what replacing it needs of it).
+DWORD Openable(const std::wstring& to) {
+  if (!Exists(to)) return ERROR_SUCCESS;
   UniqueFile probe(CreateFileW(to.c_str(), GENERIC_READ | DELETE | SYNCHRONIZE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -123,8 +121,9 @@ DWORD Replace(const std::wstring& to, const std::wstring& temp, unsigned& seed) 
       return ERROR_SUCCESS;
     }
     const DWORD failed = GetLastError();
-    // A step that moved the previous file aside and stopped there: it goes back.
-    if (!Exists(to) && Exists(aside) && MoveFileExW(aside.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) reserved = false;
+    // The replacement moved the previous file aside and stopped there: it goes back.
+    const bool movedAside = failed == ERROR_UNABLE_TO_MOVE_REPLACEMENT || failed == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
+    if (movedAside && !Exists(to) && MoveFileExW(aside.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) reserved = false;
     return failed;
   });
   if (code == ERROR_SUCCESS) {
@@ -133,14 +132,19 @@ DWORD Replace(const std::wstring& to, const std::wstring& temp, unsigned& seed) 
     return code;
   }
   DeleteFileW(temp.c_str());
-  if (reserved && Exists(to)) DeleteFileW(aside.c_str());  // still the empty file we made
+  // Still the empty file we made, unless the previous file could not be put back from it.
+  if (reserved && Exists(to)) DeleteFileW(aside.c_str());
   return code;
 }
 
 }  // namespace
 
 CopyOutcome CopyReplacing(const std::wstring& from, const std::wstring& to, unsigned& nameSeed) {
-  if (const DWORD code = Patiently([&] { return Replaceable(to); })) return {code, true};
+  // A read-only destination stays as it is (the system refuses to replace it; Wine running as
+  // root would not).
+  const DWORD attributes = GetFileAttributesW(to.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return {ERROR_ACCESS_DENIED, true};
+  if (const DWORD code = Patiently([&] { return Openable(to); })) return {code, true};
 
   UniqueFile source(CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
