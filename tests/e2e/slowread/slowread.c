@@ -50,26 +50,30 @@ static void wait_for(size_t bytes) {
     }
 }
 
-ssize_t read(int fd, void *buf, size_t count) {
-    static ssize_t (*real)(int, void *, size_t);
-    if (!real) real = (ssize_t (*)(int, void *, size_t))dlsym(RTLD_NEXT, "read");
-    ssize_t got = real(fd, buf, count);
+/* What a read of `fd` returned, once the time its bytes take at the rate has passed. */
+static ssize_t slowed(int fd, ssize_t got) {
     if (got > 0 && slow_file(fd)) wait_for((size_t)got);
     return got;
+}
+
+typedef ssize_t (*read_fn)(int, void *, size_t);
+typedef ssize_t (*pread_fn)(int, void *, size_t, off_t);
+typedef ssize_t (*pread64_fn)(int, void *, size_t, off64_t);
+
+ssize_t read(int fd, void *buf, size_t count) {
+    static read_fn real;
+    if (!real) real = (read_fn)dlsym(RTLD_NEXT, "read");
+    return slowed(fd, real(fd, buf, count));
 }
 
 ssize_t pread(int fd, void *buf, size_t count, off_t offset) {
-    static ssize_t (*real)(int, void *, size_t, off_t);
-    if (!real) real = (ssize_t (*)(int, void *, size_t, off_t))dlsym(RTLD_NEXT, "pread");
-    ssize_t got = real(fd, buf, count, offset);
-    if (got > 0 && slow_file(fd)) wait_for((size_t)got);
-    return got;
+    static pread_fn real;
+    if (!real) real = (pread_fn)dlsym(RTLD_NEXT, "pread");
+    return slowed(fd, real(fd, buf, count, offset));
 }
 
 ssize_t pread64(int fd, void *buf, size_t count, off64_t offset) {
-    static ssize_t (*real)(int, void *, size_t, off64_t);
-    if (!real) real = (ssize_t (*)(int, void *, size_t, off64_t))dlsym(RTLD_NEXT, "pread64");
-    ssize_t got = real(fd, buf, count, offset);
-    if (got > 0 && slow_file(fd)) wait_for((size_t)got);
-    return got;
+    static pread64_fn real;
+    if (!real) real = (pread64_fn)dlsym(RTLD_NEXT, "pread64");
+    return slowed(fd, real(fd, buf, count, offset));
 }
