@@ -109,9 +109,11 @@ void RemoveTree(const std::wstring& path) {
 }
 
 void RemoveLink() {
-  wchar_t programs[MAX_PATH];
-  if (SHGetFolderPathW(nullptr, CSIDL_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, programs) == S_OK) {
-    DeleteFileW((std::wstring(programs) + L"\\Quorvant '99.lnk").c_str());
+  for (int folder : {CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS}) {
+    wchar_t programs[MAX_PATH];
+    if (SHGetFolderPathW(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, programs) == S_OK) {
+      DeleteFileW((std::wstring(programs) + L"\\Quorvant '99.lnk").c_str());
+    }
   }
 }
 

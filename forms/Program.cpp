@@ -11,6 +11,9 @@ Program::Program(rt::Application& app, install::Constants& constants)
       Welcome(*this),
       Where(*this),
       Path(*this),
-      ShowCopying(*this) {}
+      ShowCopying(*this) {
+  // Before the copy run a session end is the user's leaving: nothing was written.
+  App.SetSessionEndCode(install::ExitCancelled);
+}
 
 }  // namespace forms

@@ -34,30 +34,36 @@ ShowCopying::ShowCopying(Program& program) : rt::Form(program.App, Definition())
 
 // The installation run: every file of the manifest in order, then the shortcut and the end.
 // A failing copy or measurement stops the run here and goes back to the statement that loaded
-// this window.
+// this window. Up to the final message the session may not end (a log-off or shutdown would
+// leave some files new and some old); should it end all the same, the program ends as failed.
 void ShowCopying::Form_Load() {
   auto& c = p_.Constants;
-  CentreOnScreen();
-  Show();
-  Refresh();
-  for (const install::ManifestRow& row : install::InstallManifest) {
-    c.ShowCopyStatus((*this)[L"SourceLabel"], (*this)[L"DestLabel"], row.source, row.dest);
-    c.Files().Copy(row.source, c.CopyTarget(row));
-    const int64_t length = c.SourceFileLength(row.source);
-    c.UpdateGauge((*this)[L"Picture2"], length);
+  p_.App.SetSessionEndCode(install::ExitFailed);
+  int32_t made = 0;
+  {
+    rt::Application::SessionEndRefusal installing(*this, L"Quorvant '99 is being installed.");
+    CentreOnScreen();
+    Show();
+    Refresh();
+    for (const install::ManifestRow& row : install::InstallManifest) {
+      c.ShowCopyStatus((*this)[L"SourceLabel"], (*this)[L"DestLabel"], row.source, row.dest);
+      c.Files().Copy(row.source, c.CopyTarget(row));
+      const int64_t length = c.SourceFileLength(row.source);
+      c.UpdateGauge((*this)[L"Picture2"], length);
+    }
+    made = c.fCreateShellLink(L"", install::ProductName, c.DestPath + install::ProgramFile, L"");
   }
-  Finish();
+  Finish(made);
 }
 
-// The shortcut to the installed program, the final message, and the end of the program.
-void ShowCopying::Finish() {
-  auto& c = p_.Constants;
-  const int32_t made = c.fCreateShellLink(L"", install::ProductName, c.DestPath + install::ProgramFile, L"");
+// The final message for the shortcut's result `made`, and the end of the program.
+void ShowCopying::Finish(int32_t made) {
   if (made == 0) {
     p_.App.MsgBox(L"There was an error creating shortcuts.", rt::mb::Critical, L"Shortcut Error");
     p_.App.MsgBox(L"Quorvant '99 was unsuccessfully installed.", rt::mb::Critical, L"Setup Error");
     p_.App.End(install::ExitFailed);
   }
+  p_.App.SetSessionEndCode(install::ExitInstalled);
   p_.App.MsgBox(L"Quorvant '99 Installation Complete!", rt::mb::Exclamation, L"Setup");
   p_.App.End(install::ExitInstalled);
 }

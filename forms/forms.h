@@ -78,7 +78,7 @@ class ShowCopying : public rt::Form {
   void Form_Load() override;
 
  private:
-  void Finish();
+  void Finish(int32_t made);
   Program& p_;
 };
 

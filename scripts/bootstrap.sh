@@ -14,7 +14,7 @@ source "$here/host-probe.sh"
 source "$here/apt.sh"
 
 packages=(
-  cmake ninja-build g++ googletest libgtest-dev libgmock-dev python3
+  cmake ninja-build g++ gcc-multilib googletest libgtest-dev libgmock-dev python3
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   mingw-w64-tools
   wine wine64

@@ -190,6 +190,12 @@ int Backend::ShowMessage(rt::Form* owner, const std::wstring& text, const std::w
   return 1;
 }
 
+void Backend::RefuseSessionEnd(rt::Form& form, const std::wstring& reason) {
+  log.push_back("refuse session end " + Narrow(form.Name()) + ": " + Narrow(reason));
+}
+
+void Backend::AllowSessionEnd(rt::Form& form) { log.push_back("allow session end " + Narrow(form.Name())); }
+
 void Backend::EndProgram(int exitCode) {
   log.push_back("end " + std::to_string(exitCode));
   throw rt::ProgramEnded{exitCode};

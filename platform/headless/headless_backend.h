@@ -101,6 +101,8 @@ class Backend : public rt::Backend {
   void PicturePrint(rt::Control& box, double x, double y, const std::wstring& text) override;
   int ShowMessage(rt::Form* owner, const std::wstring& text, const std::wstring& title, int style) override;
   [[noreturn]] void EndProgram(int exitCode) override;
+  void RefuseSessionEnd(rt::Form& form, const std::wstring& reason) override;
+  void AllowSessionEnd(rt::Form& form) override;
 
  private:
   struct Record : rt::NativeForm {

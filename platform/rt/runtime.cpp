@@ -270,8 +270,19 @@ void Application::Guard(const std::function<void()>& action) {
   }
 }
 
+Application::SessionEndRefusal::SessionEndRefusal(Form& form, std::wstring reason) : form_(form) {
+  ++form_.App().sessionEndRefusals_;
+  form_.App().GetBackend().RefuseSessionEnd(form_, reason);
+}
+
+Application::SessionEndRefusal::~SessionEndRefusal() {
+  form_.App().GetBackend().AllowSessionEnd(form_);
+  --form_.App().sessionEndRefusals_;
+}
+
 void Application::ReportUncaught(const std::wstring& text) {
   Busy busy(*this);
+  sessionEndCode_ = 1;  // what the box ends with, should the session end while it is up
   backend_.ShowMessage(MessageOwner(), text, title_, mb::Critical);
   backend_.EndProgram(1);
   std::abort();

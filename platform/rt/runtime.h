@@ -245,6 +245,26 @@ class Application {
   // loop, not busy in a handler (a copy run, a message box) that delivered the request on its way.
   bool TakesCloseRequest(const Form& form) const;
 
+  // A session end: the user logs off, or the system shuts down or restarts. The system asks first,
+  // and is told no while a SessionEndRefusal lives; when the session ends all the same, or was not
+  // refused, the program ends with the code last set here (as when the user leaves it).
+  void SetSessionEndCode(int exitCode) { sessionEndCode_ = exitCode; }
+  bool SessionMayEnd() const { return sessionEndRefusals_ == 0; }
+  [[noreturn]] void SessionEnds() { End(sessionEndCode_); }
+
+  // Refuses a session end for as long as it lives, with a reason that the system shows the user
+  // for `form`'s window.
+  class SessionEndRefusal {
+   public:
+    SessionEndRefusal(Form& form, std::wstring reason);
+    ~SessionEndRefusal();
+    SessionEndRefusal(const SessionEndRefusal&) = delete;
+    SessionEndRefusal& operator=(const SessionEndRefusal&) = delete;
+
+   private:
+    Form& form_;
+  };
+
   // Counts a handler or a message box in progress for as long as it lives.
   struct Busy : ScopedCount {
     explicit Busy(Application& app) : ScopedCount(app.busy_) {}
@@ -261,6 +281,8 @@ class Application {
   Form* startup_ = nullptr;
   int busy_ = 0;      // handlers and message boxes in progress
   int loopBusy_ = 0;  // busy_ where the innermost message loop waits for the user
+  int sessionEndCode_ = 0;
+  int sessionEndRefusals_ = 0;
 };
 
 // What a form and its controls need from the screen.
@@ -301,6 +323,9 @@ class Backend {
   virtual void PicturePrint(Control& box, double x, double y, const std::wstring& text) = 0;
 
   virtual int ShowMessage(Form* owner, const std::wstring& text, const std::wstring& title, int style) = 0;
+  // Tells the system why a session end is refused now, for the form's window; and that it is not.
+  virtual void RefuseSessionEnd(Form& form, const std::wstring& reason) = 0;
+  virtual void AllowSessionEnd(Form& form) = 0;
   [[noreturn]] virtual void EndProgram(int exitCode) = 0;
 };
 

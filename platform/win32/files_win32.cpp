@@ -8,6 +8,7 @@
 #include "../path_rules.h"
 #include "../rt/decimal.h"
 #include "../rt/errors.h"
+#include "copy_replacing.h"
 #include "handles.h"
 
 namespace win32 {
@@ -58,56 +59,6 @@ std::wstring AsFolder(const std::wstring& folder) {
   return folder;
 }
 
-// Long copies look at the message queue now and then, without taking anything from it, so that
-// the system does not take the busy installer for a hung one.
-DWORD CALLBACK StayResponsive(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD, HANDLE, HANDLE,
-                              LPVOID data) {
-  DWORD& last = *static_cast<DWORD*>(data);
-  const DWORD now = GetTickCount();
-  if (now - last >= 250) {
-    last = now;
-    MSG msg;
-    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_NOYIELD);
-  }
-  return PROGRESS_CONTINUE;
-}
-
-void ClearReadOnly(const std::wstring& path) {
-  const DWORD a = GetFileAttributesW(path.c_str());
-  if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY)) {
-    SetFileAttributesW(path.c_str(), a & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-  }
-}
-
-// A name of the same length as the longest installed name, in the folder of `path`.
-std::wstring TemporaryBeside(const std::wstring& path, unsigned n) {
-  static const wchar_t hex[] = L"0123456789ABCDEF";
-  std::wstring name = L"~QV00000.TMP";
-  for (int i = 7; i >= 3; --i, n >>= 4) name[static_cast<size_t>(i)] = hex[n & 15];
-  const size_t slash = path.find_last_of(L'\\');
-  return (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1)) + name;
-}
-
-// Copies `from` to a new file beside `to` and returns its name; on failure no such file remains.
-std::wstring CopyToTemporary(const std::wstring& from, const std::wstring& to) {
-  unsigned n = GetCurrentProcessId() * 4099u + GetTickCount();
-  for (int attempt = 0;; ++attempt, ++n) {
-    const std::wstring temp = TemporaryBeside(to, n);
-    DWORD lastLook = GetTickCount();
-    if (CopyFileExW(from.c_str(), temp.c_str(), &StayResponsive, &lastLook, nullptr, COPY_FILE_FAIL_IF_EXISTS)) {
-      // Files from read-only media arrive read-only; an installed file must stay replaceable by
-      // the next installation.
-      ClearReadOnly(temp);
-      return temp;
-    }
-    const DWORD code = GetLastError();
-    if ((code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) && attempt < 64) continue;
-    ClearReadOnly(temp);
-    DeleteFileW(temp.c_str());  // what a copy that stopped part-way left
-    Fail(L"Cannot copy " + from + L" to " + to + L".", code);
-  }
-}
-
 }  // namespace
 
 void FileSystem::ChangeDirectory(const std::wstring& folder) {
@@ -131,35 +82,28 @@ bool FileSystem::DirectoryExists(const std::wstring& path) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// The new file is copied beside the old one under a temporary name, and replaces it in one step
-// once it is complete: a copy that stops part-way (a full disk, a source that cannot be read to
-// its end, a lost drive) leaves the previous file as it was, and no temporary file behind.
+FileSystem::FileSystem() : FileSystem(GetCurrentProcessId() * 4099u + GetTickCount()) {}
+
+// The copy and the measurement run off the window thread (a slow medium must not make the
+// installer look hung); see run_aside.h.
 void FileSystem::Copy(const std::wstring& from, const std::wstring& to) {
-  // A destination that cannot be replaced (read-only, or open in another program) is refused
-  // before anything is copied.
-  if (GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    UniqueFile existing(CreateFileW(to.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!existing) Fail(L"Cannot replace " + to + L".", GetLastError());
-  }
-  const std::wstring temp = CopyToTemporary(from, to);
-  if (!MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    const DWORD code = GetLastError();
-    DeleteFileW(temp.c_str());
-    Fail(L"Cannot replace " + to + L".", code);
-  }
+  CopyOutcome outcome;
+  aside_.Run([&] { outcome = CopyReplacing(from, to, nameSeed_); });
+  if (outcome.code == ERROR_SUCCESS) return;
+  Fail(outcome.atDestination ? L"Cannot replace " + to + L"." : L"Cannot copy " + from + L" to " + to + L".",
+       outcome.code);
 }
 
 uint64_t FileSystem::FileLength(const std::wstring& path) {
-  UniqueFile f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!f) {
-    const DWORD code = GetLastError();
-    if (code == ERROR_FILE_NOT_FOUND) throw rt::RuntimeError(rt::ErrFileNotFound, L"File not found: " + path);
-    Fail(L"Cannot open the file " + path + L".", code);
-  }
+  DWORD code = ERROR_SUCCESS;
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(f.get(), &size)) Fail(L"Cannot read the length of " + path + L".", GetLastError());
+  aside_.Run([&] {
+    UniqueFile f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    code = !f ? GetLastError() : GetFileSizeEx(f.get(), &size) ? ERROR_SUCCESS : GetLastError();
+  });
+  if (code == ERROR_FILE_NOT_FOUND) throw rt::RuntimeError(rt::ErrFileNotFound, L"File not found: " + path);
+  if (code != ERROR_SUCCESS) Fail(L"Cannot open the file " + path + L".", code);
   return static_cast<uint64_t>(size.QuadPart);
 }
 

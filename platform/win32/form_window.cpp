@@ -200,6 +200,10 @@ INT_PTR FormWindow::Answer(LRESULT result) {
 INT_PTR FormWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_CLOSE: form_.CloseFromFrame(); return TRUE;
+    case WM_QUERYENDSESSION: return Answer(form_.App().SessionMayEnd() ? TRUE : FALSE);
+    case WM_ENDSESSION:
+      if (wp) form_.App().SessionEnds();
+      return Answer(0);
     case WM_CTLCOLORDLG: return reinterpret_cast<INT_PTR>(backBrush_);
     case WM_ERASEBKGND: {
       RECT r{};

@@ -121,4 +121,13 @@ int Backend::ShowMessage(rt::Form* owner, const std::wstring& text, const std::w
 
 void Backend::EndProgram(int exitCode) { ExitProcess(static_cast<UINT>(exitCode)); }
 
+// The reason shows where Windows lists the programs that keep the session from ending.
+void Backend::RefuseSessionEnd(rt::Form& form, const std::wstring& reason) {
+  ShutdownBlockReasonCreate(WindowOf(form).Handle(), reason.c_str());
+}
+
+void Backend::AllowSessionEnd(rt::Form& form) {
+  if (form.native) ShutdownBlockReasonDestroy(WindowOf(form).Handle());  // else it went with the window
+}
+
 }  // namespace win32

@@ -86,15 +86,13 @@ bool planLink(const LinkRequest& request, const std::wstring& programs, std::vec
     return true;
 }
 
-bool createLink(const LinkRequest& request, LinkWriter& writer) {
-    // Reject bad arguments before touching anything.
-    std::vector<std::wstring> levels;
-    if (!checkRequest(request, levels)) return false;
+namespace {
 
-    std::wstring programs;
+// One attempt in one Programs folder.
+bool createLinkIn(const std::wstring& programs, const LinkRequest& request, LinkWriter& writer) {
     std::vector<std::wstring> dirs;
     LinkDetails details;
-    if (!writer.programsFolder(programs) || !planLink(request, programs, dirs, details)) return false;
+    if (!planLink(request, programs, dirs, details)) return false;
 
     std::vector<std::wstring> created;
     bool ok = true;
@@ -111,6 +109,20 @@ bool createLink(const LinkRequest& request, LinkWriter& writer) {
         for (auto it = created.rbegin(); it != created.rend(); ++it) writer.removeDir(*it);
     }
     return ok;
+}
+
+}  // namespace
+
+bool createLink(const LinkRequest& request, LinkWriter& writer) {
+    // Reject bad arguments before touching anything.
+    std::vector<std::wstring> levels;
+    if (!checkRequest(request, levels)) return false;
+
+    for (Scope scope : {Scope::AllUsers, Scope::CurrentUser}) {
+        std::wstring programs;
+        if (writer.programsFolder(scope, programs) && createLinkIn(programs, request, writer)) return true;
+    }
+    return false;
 }
 
 }  // namespace stkit

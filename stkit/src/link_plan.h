@@ -29,11 +29,15 @@ struct LinkDetails {
 
 enum class DirResult { Created, Existed, Failed };
 
+// Whose Start menu: every user's (where a program installed for all users belongs), or the
+// current user's.
+enum class Scope { AllUsers, CurrentUser };
+
 // The side effects, implemented with the shell's link object on Windows and with fakes in tests.
 struct LinkWriter {
     virtual ~LinkWriter() = default;
-    // The current user's Start menu Programs folder.
-    virtual bool programsFolder(std::wstring& path) = 0;
+    // The Start menu Programs folder of `scope`.
+    virtual bool programsFolder(Scope scope, std::wstring& path) = 0;
     // Makes one directory whose parent exists.
     virtual DirResult makeDir(const std::wstring& path) = 0;
     // Removes an empty directory this run created (used to undo after a failed save).
@@ -71,7 +75,10 @@ bool planLink(const LinkRequest& request, const std::wstring& programs, std::vec
               LinkDetails& details);
 
 // The whole operation: look up the Programs folder, create the group, save the link. Returns true
-// only when the link file was saved. Directories it created are removed again if the save fails.
+// only when the link file was saved. The link goes into every user's Programs folder where the
+// process can write there (the installer runs elevated and installs for all users, and the person
+// who installs may have been elevated with another account's credentials), else into the current
+// user's. Directories it created in a folder where the save failed are removed again.
 bool createLink(const LinkRequest& request, LinkWriter& writer);
 
 }  // namespace stkit

@@ -1,4 +1,5 @@
-// STKIT432.DLL: makes a Start menu shortcut with the shell's own link object.
+// STKIT432.DLL: makes a Start menu shortcut with the shell's own link object, in every user's
+// Programs folder where the process can write there (it runs elevated), else in the current user's.
 //
 //   long __stdcall fCreateShellLink(const char* folder, const char* name, const char* target,
 //                                   const char* arguments);
@@ -40,10 +41,10 @@ using stkit::ComRef;
 
 class ShellLinkWriter final : public stkit::LinkWriter {
 public:
-    bool programsFolder(std::wstring& path) override {
+    bool programsFolder(stkit::Scope scope, std::wstring& path) override {
         wchar_t buf[MAX_PATH];
-        if (SHGetFolderPathW(nullptr, CSIDL_PROGRAMS | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, buf) !=
-            S_OK) {
+        const int folder = scope == stkit::Scope::AllUsers ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS;
+        if (SHGetFolderPathW(nullptr, folder | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, buf) != S_OK) {
             return false;
         }
         path = buf;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,14 +14,18 @@ using stkit::DirResult;
 using stkit::LinkRequest;
 using stkit::LinkDetails;
 
-const std::wstring kPrograms = L"C:\\Users\\ann\\Start Menu\\Programs";
+const std::wstring kPrograms = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";  // every user's
+const std::wstring kUserPrograms = L"C:\\Users\\ann\\Start Menu\\Programs";
 const std::wstring kTarget = L"C:\\Program Files\\Quorvant '99\\QV99.EXE";
 
 // Records what the shortcut maker does to the file system and shell.
 class FakeWriter : public stkit::LinkWriter {
 public:
-    bool programsOk = true;
+    // The Programs folders found: every user's and the current user's (a missing one is not found).
+    std::map<stkit::Scope, std::wstring> folders{{stkit::Scope::AllUsers, kPrograms},
+                                                 {stkit::Scope::CurrentUser, kUserPrograms}};
     bool saveOk = true;
+    std::set<std::wstring> unwritable;  // folders in which nothing can be made (not elevated)
     std::set<std::wstring> existing;   // directories that are already there
     std::set<std::wstring> unmakable;  // directories whose creation fails
 
@@ -29,21 +34,28 @@ public:
     std::vector<std::wstring> removed;  // every removeDir call, in order
     std::vector<LinkDetails> saved;        // every save call
 
-    bool programsFolder(std::wstring& path) override {
+    bool programsFolder(stkit::Scope scope, std::wstring& path) override {
         ++programsCalls;
-        if (!programsOk) return false;
-        path = kPrograms;
+        auto found = folders.find(scope);
+        if (found == folders.end()) return false;
+        path = found->second;
+        return true;
+    }
+    bool writable(const std::wstring& path) const {
+        for (const std::wstring& folder : unwritable) {
+            if (path.rfind(folder + L"\\", 0) == 0) return false;
+        }
         return true;
     }
     DirResult makeDir(const std::wstring& path) override {
         made.push_back(path);
-        if (unmakable.count(path)) return DirResult::Failed;
+        if (unmakable.count(path) || !writable(path)) return DirResult::Failed;
         return existing.count(path) ? DirResult::Existed : DirResult::Created;
     }
     void removeDir(const std::wstring& path) override { removed.push_back(path); }
     bool save(const LinkDetails& details) override {
         saved.push_back(details);
-        return saveOk;
+        return saveOk && writable(details.linkPath);
     }
 };
 
@@ -143,11 +155,46 @@ TEST(LinkContents, TargetWithoutBackslashGivesLinkWithoutWorkingDirectory) {
     EXPECT_EQ(w.saved[0].workingDirectory, L"");
 }
 
+// --- Whose Start menu ---------------------------------------------------------------------------
+
+TEST(LinkScope, ElevatedTheLinkGoesToEveryUsersProgramsOnly) {
+    FakeWriter w;
+    ASSERT_TRUE(stkit::createLink(request(L""), w));
+    ASSERT_EQ(w.saved.size(), 1u);
+    EXPECT_EQ(w.saved[0].linkPath, kPrograms + L"\\Quorvant '99.lnk");
+}
+
+TEST(LinkScope, WithoutTheRightToWriteThereItGoesToTheUsersOwn) {
+    FakeWriter w;
+    w.unwritable.insert(kPrograms);
+    ASSERT_TRUE(stkit::createLink(request(L"Office\\Quorvant"), w));
+    EXPECT_EQ(w.made, (std::vector<std::wstring>{kPrograms + L"\\Office", kUserPrograms + L"\\Office",
+                                                 kUserPrograms + L"\\Office\\Quorvant"}));
+    ASSERT_EQ(w.saved.size(), 1u);
+    EXPECT_EQ(w.saved[0].linkPath, kUserPrograms + L"\\Office\\Quorvant\\Quorvant '99.lnk");
+}
+
+TEST(LinkScope, AFailedSaveInEveryUsersProgramsIsUndoneBeforeTheUsersOwnIsTried) {
+    FakeWriter w;
+    w.saveOk = false;
+    EXPECT_FALSE(stkit::createLink(request(L"Quorvant"), w));
+    EXPECT_EQ(w.saved.size(), 2u);
+    EXPECT_EQ(w.removed, (std::vector<std::wstring>{kPrograms + L"\\Quorvant", kUserPrograms + L"\\Quorvant"}));
+}
+
+TEST(LinkScope, EveryUsersProgramsNotFoundGivesTheUsersOwn) {
+    FakeWriter w;
+    w.folders.erase(stkit::Scope::AllUsers);
+    ASSERT_TRUE(stkit::createLink(request(L""), w));
+    ASSERT_EQ(w.saved.size(), 1u);
+    EXPECT_EQ(w.saved[0].linkPath, kUserPrograms + L"\\Quorvant '99.lnk");
+}
+
 // --- Failures: no shortcut, and nothing left behind ----------------------------------------------
 
 TEST(LinkFailure, FailingProgramsLookupMakesNothing) {
     FakeWriter w;
-    w.programsOk = false;
+    w.folders.clear();
     EXPECT_FALSE(stkit::createLink(request(L"Quorvant"), w));
     EXPECT_TRUE(w.made.empty());
     EXPECT_TRUE(w.saved.empty());
@@ -155,6 +202,7 @@ TEST(LinkFailure, FailingProgramsLookupMakesNothing) {
 
 TEST(LinkFailure, FailingSaveRemovesOnlyTheGroupLevelsItCreated) {
     FakeWriter w;
+    w.folders.erase(stkit::Scope::CurrentUser);
     w.saveOk = false;
     w.existing.insert(kPrograms + L"\\Office");
     EXPECT_FALSE(stkit::createLink(request(L"Office\\Quorvant\\Tools"), w));
@@ -165,6 +213,7 @@ TEST(LinkFailure, FailingSaveRemovesOnlyTheGroupLevelsItCreated) {
 
 TEST(LinkFailure, FailingSaveInProgramsItselfRemovesNothing) {
     FakeWriter w;
+    w.folders.erase(stkit::Scope::CurrentUser);
     w.saveOk = false;
     EXPECT_FALSE(stkit::createLink(request(L""), w));
     EXPECT_TRUE(w.removed.empty());
@@ -172,6 +221,7 @@ TEST(LinkFailure, FailingSaveInProgramsItselfRemovesNothing) {
 
 TEST(LinkFailure, FailingGroupCreationSavesNothingAndUndoesEarlierLevels) {
     FakeWriter w;
+    w.folders.erase(stkit::Scope::CurrentUser);
     w.unmakable.insert(kPrograms + L"\\Office\\Quorvant");
     EXPECT_FALSE(stkit::createLink(request(L"Office\\Quorvant\\Tools"), w));
     EXPECT_EQ(w.made, (std::vector<std::wstring>{kPrograms + L"\\Office", kPrograms + L"\\Office\\Quorvant"}));

@@ -3,7 +3,7 @@
 //
 //   lnkinfo <file.lnk>   {"path":..,"target":..,"arguments":..,"workingDirectory":..,
 //                         "description":..,"iconLocation":..,"iconIndex":n}
-//   lnkinfo --programs   the current user's Start menu Programs folder, one line
+//   lnkinfo --programs   every user's Start menu Programs folder, then the current user's: two lines
 //
 // Exit status: 0 success, 1 the link or folder could not be read, 2 wrong usage.
 
@@ -58,10 +58,14 @@ int fail(const char* what, HRESULT hr) {
 }
 
 int printPrograms() {
-    wchar_t buf[MAX_PATH];
-    HRESULT hr = SHGetFolderPathW(nullptr, CSIDL_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, buf);
-    if (hr != S_OK) return fail("cannot find the Programs folder", hr);
-    put(utf8(buf) + "\n");
+    std::string out;
+    for (int folder : {CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS}) {
+        wchar_t buf[MAX_PATH];
+        HRESULT hr = SHGetFolderPathW(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, buf);
+        if (hr != S_OK) return fail("cannot find a Programs folder", hr);
+        out += utf8(buf) + "\n";
+    }
+    put(out);
     return 0;
 }
 

@@ -9,7 +9,8 @@ library only), on top of wineenv.py. Each helper is written here once.
                  checks of what an installation leaves: the copied rows, the link, and the
                  one rule that nothing is written outside the destination and the link
   geometry       twips boxes to screen boxes, dark pixels, windows of a snapshot
-  slow disk      an installer folder whose copy run lasts long enough to be seen
+  slow source    SETUP.EXE's reads of its payload slowed, so that its copy run lasts long
+                 enough to be seen on any machine
   capture_wizard every window of one run with its snapshot and a painted screenshot
 
 The folders beside the installer folder (SETUP_E2E_DISK) hold tools/ and
@@ -18,7 +19,6 @@ stkit-variants/; their paths are derived from it.
 
 import json
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -126,14 +126,21 @@ def read(path):
 
 # --------------------------------------------------------------------------- the link
 
-def programs_folder(prefix):
-    """The Start menu Programs folder of the prefix's user, as a Windows path."""
+def programs_folders(prefix):
+    """The Start menu Programs folders of the prefix, as Windows paths: every user's (where the
+    link of an installation for all users belongs) and the current user's."""
     if "programs" not in prefix.cache:
         code, out = prefix.run(tool("lnkinfo.exe"), "--programs")
-        if code != 0:
+        lines = [l.strip() for l in out.strip().splitlines()[-2:]]
+        if code != 0 or len(lines) != 2:
             raise we.E2EError("lnkinfo --programs failed (%d): %s" % (code, out))
-        prefix.cache["programs"] = out.strip().splitlines()[-1].strip()
+        prefix.cache["programs"] = tuple(lines)
     return prefix.cache["programs"]
+
+
+def programs_folder(prefix):
+    """Every user's Start menu Programs folder, where the installation's link belongs."""
+    return programs_folders(prefix)[0]
 
 
 def link_path(prefix):
@@ -647,35 +654,28 @@ class RigCase(unittest.TestCase):
 
 # --------------------------------------------------------------------------- slow disk and capture
 
-PAYLOAD_TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "payload")
-MIB = 1024 * 1024
-# Rows whose source files are made large: the gauge stands at 44% while row 3 is
-# copied and at 100% while row 4 is, each for about a second or more.
-SLOW_ROWS = (3, 4)
-SLOW_SIZE = 640 * MIB
+# Bytes a second that a slowed payload is read at, as from a CD drive or a network share: the
+# demo payload's copy run then lasts about 15 s (slower where everything is, by SLOW).
+SLOW_RATE = 320000 / we.SLOW
 
 
-def make_slow_disk(folder):
-    """An installer folder with the twenty source files written by make_large_payload.py
-    (1 MiB each) and SETUP.EXE and STKIT432.DLL beside them; rows SLOW_ROWS are then
-    extended to SLOW_SIZE with a sparse tail, so that they take no disk space here but
-    a copy of each takes a while. Returns the folder."""
-    os.makedirs(folder, exist_ok=True)
-    subprocess.run([sys.executable, os.path.join(PAYLOAD_TOOLS, "make_large_payload.py"), folder,
-                    "--mib", "1"], check=True, stdin=subprocess.DEVNULL, timeout=120)
-    for name in ("SETUP.EXE", "STKIT432.DLL"):
-        shutil.copy2(os.path.join(disk_dir(), name), folder)
-    for row in SLOW_ROWS:
-        os.truncate(os.path.join(folder, MANIFEST[row - 1][0]), SLOW_SIZE)
-    return folder
+def slow_source_env(prefix, rate=SLOW_RATE):
+    """The environment for a SETUP.EXE whose reads of the twenty source files are slowed to
+    `rate` bytes a second (slowread.so, built beside uia.exe, preloaded into its Wine process):
+    a copy run that lasts, whatever the machine, without files larger than the payload's."""
+    shim = os.path.join(os.path.dirname(os.path.abspath(we.env_path("SETUP_E2E_UIA"))), "slowread", "slowread.so")
+    if not os.path.isfile(shim):
+        raise we.E2EError("%s is missing (built with the end-to-end tests)" % shim)
+    return dict(prefix.env, LD_PRELOAD=shim, SETUP_SLOW_FILES="/".join(row[0] for row in MANIFEST),
+                SETUP_SLOW_RATE=str(int(rate)))
 
 
 def gauge_percent_during(row):
-    """The gauge's text while row `row` of the slow disk is being copied: the rows before it
-    are done (1 MiB each, SLOW_SIZE for the slow rows), as printed."""
+    """The gauge's text while row `row` is being copied from the installer folder: the rows
+    before it are done, as printed."""
     total = 0.0
     for done in range(1, row):
-        size = SLOW_SIZE if done in SLOW_ROWS else MIB
+        size = os.path.getsize(os.path.join(disk_dir(), MANIFEST[done - 1][0]))
         total = min(100.0, total + size / 4800000.0 * 100)
     return "%d%%" % round(total)
 
@@ -703,12 +703,13 @@ def copy_snapshot(run):
 
 
 def capture_wizard(prefix):
-    """Walks one SETUP.EXE run on a slow disk through every window and keeps a snapshot
+    """Walks one SETUP.EXE run, its payload read slowly (slow_source_env), through every window and keeps a snapshot
     (uia) and a screenshot of each as the user sees it: "welcome" (with the backdrop),
     "destination", "chooser", "copying" (mid-run) and "final" (the last message box).
     Returns ({name: snapshot}, {name: Screenshot}, the Session)."""
     snaps, shots = {}, {}
-    w = Session(prefix)
+    # Read slowly, the copy run lasts long enough for the mid-run capture on any machine.
+    w = Session(prefix, env=slow_source_env(prefix))
     try:
         w.wait_welcome()
         shots["welcome"] = painted_shot(prefix, WELCOME, "welcome", also=backdrop_painted(prefix))

@@ -40,9 +40,7 @@ def main(argv):
     try:
         with we.Display() as display:
             we.make_templates(os.environ["SETUP_E2E_TEMPLATE"], display.name)
-            disk = rig.make_slow_disk(os.path.join(work, "disk"))
-            with we.Prefix(display, disk=False, name="readme") as p:
-                p.map_drive("d", disk, copy=False)
+            with we.Prefix(display, name="readme") as p:
                 _, shots, _ = rig.capture_wizard(p)
                 os.makedirs(args.out, exist_ok=True)
                 for key, name in NAMES:

@@ -12,9 +12,7 @@ no label's text needs more height than its box in its font.
 """
 
 import os
-import shutil
 import sys
-import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -83,19 +81,6 @@ DESTINATION_CAPTIONS = [
     "Click Cancel now to exit the setup program.",
 ]
 
-slow_disk = None
-
-
-def setUpModule():
-    global slow_disk
-    slow_disk = tempfile.mkdtemp(prefix="setup-e2e-slow-disk-")
-    rig.make_slow_disk(slow_disk)
-
-
-def tearDownModule():
-    if slow_disk:
-        shutil.rmtree(slow_disk, ignore_errors=True)
-
 
 class Layout:
     dpi = 96
@@ -104,7 +89,6 @@ class Layout:
     def setUpClass(cls):
         # The prefix's screen is at cls.dpi: the rig checks that when it makes the prefix.
         cls.p = we.shared_prefix(None if cls.dpi == 96 else cls.dpi).reset(name=cls.__name__)
-        cls.p.map_drive("d", slow_disk, copy=False)
         cls.snaps, cls.shots, cls.walk = rig.capture_wizard(cls.p)
 
     def px(self, twips):

@@ -13,10 +13,16 @@ ends.
 import os
 import shutil
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import wineenv as we  # noqa: E402
 import install_rig as rig  # noqa: E402
+
+MAGENTA = (255, 0, 255)
+ANSWER_MS = 300  # what a screen reader or the system waits for an answer
+COVERED_ROW = 16  # COMDLG32.OC_, 610,000 bytes: about two seconds at the slowed rate
 
 
 class SourceMissing(rig.RigCase):
@@ -101,6 +107,90 @@ class HostileDestinations(rig.RigCase):
         self.assertTrue(run.proc.running())
         self.assertEqual(run.destination_label(), folder)
         self.assertEqual(run.drive_c_changes(), [])
+
+
+class SlowMedium(rig.RigCase):
+    """The payload read as slowly as from a CD drive or a network share (slowread.so at
+    rig.SLOW_RATE: the copy run lasts about 15 s): the copy window answers and repaints all the
+    while, a log-off or shutdown is refused until the installation is complete, and a run ended
+    by force leaves no temporary file."""
+
+    def start_slow(self):
+        run = self.session(env=rig.slow_source_env(self.p))
+        run.to_destination()
+        run.start_copy()
+        we.wait_for(lambda: rig.copy_snapshot(run), rig.RUN_TIMEOUT, what="the copy run")
+        return run
+
+    def copying(self, run):
+        """Whether the copy run still copies: SETUP.EXE runs and no final message is up."""
+        return run.proc.running() and not any(t in rig.MESSAGE_TITLES for t in self.p.titles())
+
+    def test_the_copy_window_answers_and_repaints_all_through_the_run(self):
+        run = self.start_slow()
+        window = self.p.window(rig.COPYING)
+        samples, repainted, started = [], None, time.monotonic()
+        while self.copying(run):
+            samples.append(self.p.uia("respond", window["hwnd"], str(ANSWER_MS)))
+            if repainted is None and rig.copying_row(self.p.uia("snapshot")) == COVERED_ROW:
+                # Another window passes over it while one large file is read; what it uncovers
+                # is painted again at once, not when the next file comes.
+                self.p.uia("cover", window["hwnd"], "400")
+                left, top, right, bottom = window["rect"]
+                repainted = self.p.screenshot_when(
+                    "uncovered", lambda shot: not any(rgb == MAGENTA for _, rgb in shot.pixels_in(left, top, right, bottom)),
+                    timeout=1.5, what="the uncovered copy window painted again")
+                self.assertEqual(rig.copying_row(self.p.uia("snapshot")), COVERED_ROW,
+                                 "the next file came before the uncovered window was seen painted")
+            try:  # the next sample in a quarter of a second, or the program's end
+                run.proc.wait(0.25)
+            except TimeoutError:
+                pass
+        copied = time.monotonic() - started
+        answered = [s for s in samples if s["answered"] and s["ms"] <= ANSWER_MS]
+        longest = max((s["ms"] for s in samples), default=0)
+        sys.stderr.write("\nslowed copy run of %.1f s: %d samples, %d answered within %d ms, longest wait %d ms, %d hung\n"
+                         % (copied, len(samples), len(answered), ANSWER_MS, longest, sum(s["hung"] for s in samples)))
+        self.assertGreaterEqual(len(samples), 10, "too few samples: the run was not slow")
+        self.assertIsNotNone(repainted, "row %d was never seen being copied" % COVERED_ROW)
+        self.assertEqual(len(answered), len(samples), samples)
+        self.assertEqual([s for s in samples if s["hung"]], [])
+        run.finish()
+        self.assert_installed(run, rig.DEFAULT_DEST)
+
+    def test_a_session_end_during_the_copy_is_refused_and_the_installation_completes(self):
+        run = self.start_slow()
+        started = time.monotonic()
+        code, out = self.p.run("wineboot", "--end-session", timeout=60)
+        took = time.monotonic() - started
+        self.assertEqual(code, 1, "wineboot --end-session was not refused: %s" % out)
+        self.assertTrue(self.copying(run), "the copy run did not go on")
+        # Answered at once, before the system would offer the user to end a program that does not.
+        self.assertLess(took, 5 * we.SLOW)
+        run.finish()
+        self.assert_installed(run, rig.DEFAULT_DEST)
+
+    def test_a_session_end_on_the_welcome_page_ends_the_program_as_leaving_does(self):
+        run = self.session()
+        run.wait_welcome()
+        code, out = self.p.run("wineboot", "--end-session", timeout=60)
+        self.assertEqual(code, 0, out)
+        self.assert_cancelled(run)
+
+    def test_a_run_ended_by_force_leaves_no_temporary_file(self):
+        run = self.start_slow()
+        we.wait_for(lambda: (rig.copying_row(rig.copy_snapshot(run)) or 0) >= 3, rig.RUN_TIMEOUT,
+                    what="the copy of row 3")
+        run.proc.stop()  # as the system ends a program that still keeps the session from ending
+        dest = rig.unix_path(self.p, rig.DEFAULT_DEST)
+
+        def temporaries():
+            return sorted(os.path.join(d, n) for d, _, names in os.walk(dest) for n in names if n.startswith("~QV"))
+        we.wait_for(lambda: not temporaries(), 10, what="no temporary file in the destination")
+        for row in rig.MANIFEST:  # what is there is whole
+            path = rig.row_path(dest, row)
+            if os.path.exists(path):
+                self.assertEqual(rig.read(path), rig.read(os.path.join(rig.disk_dir(), row[0])), path)
 
 
 if __name__ == "__main__":

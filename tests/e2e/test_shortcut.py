@@ -27,6 +27,12 @@ class DefaultShortcut(rig.RigCase):
         self.assert_link(self.p, rig.DEFAULT_DEST)
         self.assertEqual(run.links_made(), [rig.c_relative(self.p, rig.link_path(self.p))],
                          "one link, and only there")
+        # In every user's Start menu: the installer installs for all users and runs elevated,
+        # often with another account's credentials than the user's who installs.
+        every_users, users_own = rig.programs_folders(self.p)
+        self.assertNotEqual(every_users.lower(), users_own.lower())
+        self.assertFalse(os.path.lexists(rig.unix_path(self.p, users_own + "\\" + rig.LINK_NAME)),
+                         "a link in the current user's own Programs folder")
 
         link = rig.unix_path(self.p, rig.link_path(self.p))
         self.assertIsNone(self.p.window(rig.PRODUCT), "the program runs already")

@@ -581,16 +581,18 @@ class UiaServer:
 
 
 class Holder:
-    """hold.exe keeping a file of the prefix open, shared with nobody, until release()."""
+    """hold.exe keeping a file of the prefix open, shared with nobody (or with everybody), until
+    release()."""
 
-    def __init__(self, prefix, windows_file, timeout=30):
+    def __init__(self, prefix, windows_file, shared=False, timeout=30):
         self.file = windows_file
         work = tempfile.mkdtemp(prefix="hold-", dir=prefix.root)
         ready = os.path.join(work, "ready")
         hold = os.path.join(os.path.dirname(os.path.abspath(env_path("SETUP_E2E_UIA"))), "plant", "hold.exe")
         log_path = os.path.join(work, "hold.log")
         with open(log_path, "wb") as log:
-            popen = subprocess.Popen(["wine", hold, windows_file, to_windows_path(ready)], env=prefix.env,
+            popen = subprocess.Popen(["wine", hold, windows_file, to_windows_path(ready)] + (["shared"] if shared else []),
+                                     env=prefix.env,
                                      cwd=prefix.root, stdin=subprocess.PIPE, stdout=log,
                                      stderr=subprocess.STDOUT, start_new_session=True)
         self.proc = Process(popen, log_path)
@@ -820,10 +822,11 @@ class Prefix:
         """An EventRecorder on this prefix, recording until it is stopped."""
         return EventRecorder(self)
 
-    def hold_open(self, windows_file):
-        """A Holder: hold.exe with the file open and shared with nobody, until released
-        (reset() ends it at the latest)."""
-        return Holder(self, windows_file)
+    def hold_open(self, windows_file, shared=False):
+        """A Holder: hold.exe with the file open and shared with nobody (or, `shared`, with
+        everybody, as a scanner or an indexer has it), until released (reset() ends it at the
+        latest)."""
+        return Holder(self, windows_file, shared)
 
     def uia(self, *args, timeout=30):
         """Runs a uia call with the arguments and returns its JSON object: through the prefix's

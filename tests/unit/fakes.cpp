@@ -107,6 +107,7 @@ void FakeFileSystem::MakeDirectory(const std::wstring& path) {
 
 void FakeFileSystem::Copy(const std::wstring& from, const std::wstring& to) {
   calls.push_back("copy " + Narrow(from) + " -> " + Narrow(to));
+  if (duringCopy) duringCopy();
   const std::wstring src = Full(from), dst = Full(to);
   if (!files_.count(Key(src))) throw rt::RuntimeError(rt::ErrFileNotFound, L"Cannot copy " + from + L": not found");
   if (!folders_.count(Key(Parent(dst)))) throw rt::RuntimeError(rt::ErrPathNotFound, L"Cannot copy to " + to);

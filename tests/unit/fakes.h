@@ -26,6 +26,7 @@ class FakeFileSystem : public platform::FileSystem {
   std::wstring failCopyTo;
   std::wstring failOpen;  // a name whose FileLength fails with a sharing violation
   void MakeReadOnly(const std::wstring& path) { readOnly_.insert(Key(Full(path))); }
+  std::function<void()> duringCopy;  // runs inside every copy
 
   // Queries.
   bool HasFile(const std::wstring& path) const;

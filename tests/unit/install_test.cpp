@@ -254,6 +254,65 @@ TEST(CopyRun, ASourceThatCannotBeOpenedStopsTheRun) {
   EXPECT_FALSE(in.fs.HasFile(L"C:\\Program Files\\Quorvant '99\\QV99.EXE"));
 }
 
+// --- A log-off or shutdown: refused while the run copies, the user's leaving before it.
+
+constexpr const char* kRefused = "refuse session end ShowCopying: Quorvant '99 is being installed.";
+constexpr const char* kAllowed = "allow session end ShowCopying";
+
+ptrdiff_t At(const std::vector<std::string>& log, const std::string& entry) {
+  return std::find(log.begin(), log.end(), entry) - log.begin();
+}
+
+TEST(SessionEnd, IsRefusedFromTheCopyWindowsLoadToTheFinalMessage) {
+  Installer in;
+  in.AddPayload();
+  std::vector<bool> mayEnd;
+  in.fs.duringCopy = [&] { mayEnd.push_back(in.app.SessionMayEnd()); };
+  EXPECT_EQ(in.InstallInto(), 0);
+  EXPECT_EQ(mayEnd, std::vector<bool>(20, false));
+  const auto& log = in.ui.log;
+  EXPECT_LT(At(log, "load ShowCopying"), At(log, kRefused));
+  EXPECT_LT(At(log, kRefused), At(log, "show ShowCopying"));
+  const auto lastRow = std::find(log.rbegin(), log.rend(), "refresh DestLabel").base() - log.begin() - 1;
+  EXPECT_LT(lastRow, At(log, kAllowed));
+  EXPECT_LT(At(log, kAllowed), At(log, "msgbox Quorvant '99 Installation Complete!"));
+  EXPECT_TRUE(in.app.SessionMayEnd());
+}
+
+TEST(SessionEnd, AFailedRunAllowsItBeforeItsMessage) {
+  Installer in;
+  in.AddPayload();
+  in.fs.failCopyTo = L"QV99.EXE";
+  EXPECT_EQ(in.InstallInto(), 1);
+  EXPECT_LT(At(in.ui.log, kRefused), At(in.ui.log, kAllowed));
+  EXPECT_LT(At(in.ui.log, kAllowed), At(in.ui.log, "msgbox Setup Failed Due To An Error!"));
+}
+
+TEST(SessionEnd, OnTheWelcomePageEndsTheProgramAsTheUsersLeavingWithNothingWritten) {
+  Installer in;
+  in.AddPayload();
+  in.ui.When(L"Welcome", [&](rt::Form&) {
+    EXPECT_TRUE(in.app.SessionMayEnd());
+    in.app.SessionEnds();
+  });
+  EXPECT_EQ(in.Run(), install::ExitCancelled);
+  EXPECT_EQ(in.fs.Writes(), 0u);
+}
+
+TEST(SessionEnd, AtTheFinalMessageEndsTheProgramWithTheOutcomesCode) {
+  for (int32_t made : {1, 0}) {
+    Installer in;
+    in.AddPayload();
+    in.kit.result = made;
+    in.ui.whileMessageUp = [&] {
+      EXPECT_TRUE(in.app.SessionMayEnd());
+      in.app.SessionEnds();
+    };
+    EXPECT_EQ(in.InstallInto(), made ? install::ExitInstalled : install::ExitFailed);
+    EXPECT_EQ(in.ui.messages.size(), 1u);
+  }
+}
+
 TEST(Completion, ResultZeroGivesTwoMessagesInOrder) {
   Installer in;
   in.AddPayload();

@@ -35,6 +35,11 @@
 //   uia serve                        answers calls read from standard input, one per line
 //                                    (arguments as hex of their UTF-8, blank-separated;
 //                                    "-" for an empty one), one JSON line each, until EOF
+//   uia respond <window> <ms>        whether the window answers a message sent to it within ms
+//                                    ("answered", "ms" it took) and whether the system takes it
+//                                    for hung ("hung")
+//   uia cover <window> <ms>          covers the window with a magenta window of our own for ms,
+//                                    then takes it away
 //   uia dpi                          LOGPIXELSX/Y of the screen and its size
 //   uia accessible <window>, uia events <ms> <ready> <stop>
 //                                    what a screen reader gets: see accessible.h
@@ -485,6 +490,54 @@ struct Outcome {
     WPARAM postWParam = 0;
 };
 
+// Whether window `w` answers a message sent to it within `ms` milliseconds, as a screen reader
+// or the system asks; how long the answer took, and whether the system takes it for hung.
+void responseFacts(Json& j, HWND w, UINT ms) {
+    LARGE_INTEGER freq, t0, t1;
+    QueryPerformanceFrequency(&freq);
+    QueryPerformanceCounter(&t0);
+    DWORD_PTR r = 0;
+    const bool answered = SendMessageTimeoutW(w, WM_NULL, 0, 0, SMTO_NORMAL, ms, &r) != 0;
+    QueryPerformanceCounter(&t1);
+    j.key("answered"); j.boolean(answered);
+    j.key("ms"); j.num(static_cast<long long>(1000 * (t1.QuadPart - t0.QuadPart) / freq.QuadPart));
+    j.key("hung"); j.boolean(IsHungAppWindow(w) != FALSE);
+}
+
+LRESULT CALLBACK coverProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcW(h, msg, wp, lp); }
+
+// Covers window `w` with a magenta window of our own for `ms` milliseconds, then takes it away,
+// as another program's window passing over it does.
+bool coverFor(Json& j, HWND w, DWORD ms) {
+    RECT r{};
+    if (!GetWindowRect(w, &r)) return false;
+    static ATOM cls = 0;
+    if (!cls) {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = coverProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hbrBackground = CreateSolidBrush(RGB(255, 0, 255));
+        wc.lpszClassName = L"UiaCover";
+        cls = RegisterClassW(&wc);
+    }
+    HWND cover = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, L"UiaCover", L"", WS_POPUP,
+                                 r.left, r.top, r.right - r.left, r.bottom - r.top, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    if (!cover) return false;
+    ShowWindow(cover, SW_SHOWNOACTIVATE);
+    UpdateWindow(cover);
+    const DWORD start = GetTickCount();
+    MSG m;
+    while (GetTickCount() - start < ms) {
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+    DestroyWindow(cover);
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+    j.key("rect"); j.rect(r);
+    return true;
+}
+
 Outcome run(const std::vector<const wchar_t*>& args) {
     Outcome out;
     Json j;
@@ -605,6 +658,14 @@ Outcome run(const std::vector<const wchar_t*>& args) {
     } else if (cmd == L"events" && need(4)) {
         if (recordEvents(j, static_cast<DWORD>(wcstoul(args[1], nullptr, 10)), args[2], args[3])) result(j, true, nullptr);
         else { result(j, false, "cannot hook the events or write the ready file"); rc = kNotFound; }
+    } else if (cmd == L"respond" && need(3)) {
+        HWND w = findWindow(args[1]);
+        if (w && IsWindow(w)) { responseFacts(j, w, static_cast<UINT>(wcstoul(args[2], nullptr, 10))); result(j, true, nullptr); }
+        else { result(j, false, "window not found"); rc = kNotFound; }
+    } else if (cmd == L"cover" && need(3)) {
+        HWND w = findWindow(args[1]);
+        if (w && coverFor(j, w, static_cast<DWORD>(wcstoul(args[2], nullptr, 10)))) result(j, true, nullptr);
+        else { result(j, false, "window not found"); rc = kNotFound; }
     } else if (cmd == L"dpi") {
         dpiFacts(j);
         result(j, true, nullptr);
@@ -615,7 +676,7 @@ Outcome run(const std::vector<const wchar_t*>& args) {
         result(j, ok, ok ? nullptr : "no screen DC");
         if (!ok) rc = kNotFound;
     } else {
-        result(j, false, "usage: uia windows|snapshot|focus|dpi|controls W|msgbox W|click W TEXT|close W|postclose W|closebox W|settext W ID TEXT|waitwindow W MS|waitgone W MS|waitfocus W CLASS TEXT MS|waitdialog MS SKIP TITLE...|textheight FACE PT BOLD ITALIC WIDTH TEXT|accessible W|events MS READY STOP");
+        result(j, false, "usage: uia windows|snapshot|focus|dpi|controls W|msgbox W|click W TEXT|close W|postclose W|closebox W|settext W ID TEXT|waitwindow W MS|waitgone W MS|waitfocus W CLASS TEXT MS|waitdialog MS SKIP TITLE...|respond W MS|cover W MS|accessible W|events MS READY STOP");
         rc = kUsage;
     }
     j.end('}');
