@@ -74,8 +74,9 @@ bool GoesOnClose(HANDLE file, bool goes) {
   return SetFileInformationByHandle(file, FileDispositionInfo, &info, sizeof info) != FALSE;
 }
 
-// The whole of `source` into `copy`, with the source's time of last change, on the disk.
-DWORD Fill(HANDLE source, HANDLE copy) {
+// The whole of `source` into `copy`, with the source's time of last change; `durable`: on the
+// disk, not only in the system's cache.
+DWORD Fill(HANDLE source, HANDLE copy, bool durable) {
   std::vector<char> buffer(kChunk);
   for (;;) {
     DWORD got = 0, put = 0;
@@ -86,7 +87,7 @@ DWORD Fill(HANDLE source, HANDLE copy) {
   }
   FILETIME changed{};
   if (GetFileTime(source, nullptr, nullptr, &changed)) SetFileTime(copy, nullptr, nullptr, &changed);
-  return Check(FlushFileBuffers(copy));
+  return durable ? Check(FlushFileBuffers(copy)) : ERROR_SUCCESS;
 }
 
 // Whether an existing destination can be replaced now: no program holds it open without
@@ -145,6 +146,10 @@ CopyOutcome CopyReplacing(const std::wstring& from, const std::wstring& to, unsi
   const DWORD attributes = GetFileAttributesW(to.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return {ERROR_ACCESS_DENIED, true};
   if (const DWORD code = Patiently([&] { return Openable(to); })) return {code, true};
+  // A file that replaces another is on the disk before it takes its name, so that a power cut
+  // cannot leave the name on unwritten data with the previous file gone. A file that replaces
+  // nothing puts nothing at stake, and is left to the system's cache as any copy is.
+  const bool replacing = attributes != INVALID_FILE_ATTRIBUTES;
 
   UniqueFile source(CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -156,7 +161,7 @@ CopyOutcome CopyReplacing(const std::wstring& from, const std::wstring& to, unsi
   // Until it is complete, the new file goes with its handle: a failed copy, or the program ended
   // by force, leaves nothing behind.
   const bool goes = GoesOnClose(copy.get(), true);
-  code = Fill(source.get(), copy.get());
+  code = Fill(source.get(), copy.get(), replacing);
   if (code == ERROR_SUCCESS && goes && !GoesOnClose(copy.get(), false)) code = GetLastError();
   copy.reset();
   source.reset();
