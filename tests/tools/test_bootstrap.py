@@ -1,7 +1,7 @@
 """Tests of the set-up that decides what a host needs: scripts/bootstrap.sh against stand-ins for
 apt-get, dpkg and dpkg-query (a mirror that fails or serves indexes that do not fit together,
-installs that fail), and scripts/wine-build.sh against stand-ins for the host probe and the Wine
-loaders. Nothing is installed and no network is used. The real probe also runs on this host, and
+installs that fail), with the host probe stood in for (scripts/wine-build.sh's use of it is in test_tools.py).
+Nothing is installed and no network is used. The real probe also runs on this host, and
 its answer is printed.
 
     python3 tests/tools/test_bootstrap.py      (ctest: tools.bootstrap)
@@ -192,39 +192,6 @@ class Bootstrap(Scratch):
         self.assertIn("dpkg --add-architecture i386", self.calls())
         self.assertIn("wine32:i386", self.installs()[0].split())
         self.assertIn("this host runs 32-bit x86 code", out)
-
-
-class WineBuildOnProbe(Scratch):
-    """scripts/wine-build.sh decides the host's kind by the probe, not by a Wine loader."""
-
-    def choose(self, host32, loader32):
-        probe = self.script("probe", RUNS_32 if host32 else NO_32)
-        ok = self.script("wine-ok", "echo wine-8.0\n")
-        env = dict(os.environ, SETUP_PROBE32=probe, SETUP_WINE_LOADER64=ok,
-                   SETUP_WINE_LOADER32=ok if loader32 else self.path("not-installed"))
-        for name in ("SETUP_WINE_BUILD", "SETUP_GUEST", "SETUP_HOST32", "SETUP_HOST32_WHY"):
-            env.pop(name, None)
-        r = subprocess.run(["bash", "-c", 'source scripts/wine-build.sh && setup_choose_wine_build && '
-                            'echo "chose=$SETUP_WINE_BUILD guest=$SETUP_WINE_GUEST"'],
-                           cwd=ROOT, env=env, capture_output=True, text=True, timeout=30)
-        return r.returncode, r.stdout, r.stderr
-
-    def test_a_64_bit_only_host_without_32_bit_wine_runs_win64_and_the_guest(self):
-        code, out, err = self.choose(host32=False, loader32=False)
-        self.assertEqual(code, 0, err)
-        self.assertIn("chose=win64 guest=1", out)
-        lines = [l for l in out.splitlines() if l.startswith("wine: ")]
-        self.assertEqual(len(lines), 2, out)  # one line for the build, one for the guest
-        self.assertIn("64-bit code only: a 32-bit x86 program fails here: Exec format error", lines[0])
-        self.assertIn("emulated guest", lines[1])
-
-    def test_a_32_bit_host_without_32_bit_wine_is_an_error_naming_the_package(self):
-        code, out, err = self.choose(host32=True, loader32=False)
-        self.assertNotEqual(code, 0)
-        self.assertNotIn("chose=", out)
-        self.assertIn("wine32:i386", err)
-        code, out, _ = self.choose(host32=True, loader32=True)
-        self.assertEqual((code, "chose=win32 guest=0" in out), (0, True))
 
 
 class RealProbe(unittest.TestCase):

@@ -53,10 +53,12 @@ class WineBuildChoice(Scratch):
             "missing": os.path.join(self.dir, "not-there"),
         }
 
-    def choose(self, loader32, loader64, forced=None, guest=None):
-        # The host's kind is the probe's answer: a host whose 32-bit loader fails with "Exec format
-        # error" is one whose probe does too.
-        probe = self.script("probe", "exit 0\n" if "noexec" not in loader32 else
+    def choose(self, loader32, loader64, forced=None, guest=None, host32=None):
+        # The host's kind is the probe's answer: by default a host whose 32-bit loader fails with
+        # "Exec format error" is one whose probe does too.
+        if host32 is None:
+            host32 = "noexec" not in loader32
+        probe = self.script("probe", "exit 0\n" if host32 else
                             'echo "bash: $0: cannot execute binary file: Exec format error" >&2; exit 126\n')
         env = dict(os.environ, SETUP_WINE_LOADER32=loader32, SETUP_WINE_LOADER64=loader64,
                    SETUP_PROBE32=probe)
@@ -84,6 +86,10 @@ class WineBuildChoice(Scratch):
         code, out, _ = self.choose(l["noexec"], l["ok"])
         self.assertEqual(code, 0)
         self.assertIn("chose=win64|running the win64 build (this host runs 64-bit code only", out)
+        # The host's kind is the probe's: where it says 64-bit only, no 32-bit Wine is needed.
+        code, out, _ = self.choose(l["missing"], l["ok"], host32=False)
+        self.assertEqual((code, "guest=1" in out), (0, True))
+        self.assertIn("64-bit code only: a 32-bit x86 program fails here: Exec format error", out)
         # A broken or missing 32-bit Wine on a host that could run it is no reason to skip the product.
         for loader32 in (l["broken"], l["missing"]):
             code, out, err = self.choose(loader32, l["ok"])
