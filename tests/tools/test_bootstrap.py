@@ -10,11 +10,11 @@ its answer is printed.
 import os
 import subprocess
 import sys
-import tempfile
-import textwrap
 import unittest
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import test_tools  # its Scratch: a scratch folder and shell scripts in it
+
+ROOT = test_tools.ROOT
 CODENAME = subprocess.run(["sh", "-c", '. /etc/os-release && echo "$VERSION_CODENAME"'],
                           capture_output=True, text=True).stdout.strip()
 
@@ -73,23 +73,22 @@ RUNS_32 = "exit 0\n"
 NO_32 = 'echo "bash: $0: cannot execute binary file: Exec format error" >&2; exit 126\n'
 
 
-class Scratch(unittest.TestCase):
+class Bootstrap(test_tools.Scratch):
+    """scripts/bootstrap.sh with apt-get, dpkg, dpkg-query and the probe stood in for."""
+
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="setup-bootstrap-")
-        self.addCleanup(subprocess.run, ["rm", "-rf", self.dir])
+        super().setUp()
         self.state = self.path("state")
         os.makedirs(self.state)
         os.makedirs(self.path("bin"))
+        for name, body in (("apt-get", APT_GET), ("dpkg-query", DPKG_QUERY), ("dpkg", DPKG),
+                           ("sudo", 'exec "$@"\n')):
+            self.script(os.path.join("bin", name), body)
+        self.set_state("update", "ok")
+        self.set_state("install", "ok")
 
     def path(self, *names):
         return os.path.join(self.dir, *names)
-
-    def script(self, name, body):
-        path = self.path(name)
-        with open(path, "w") as f:
-            f.write("#!/bin/sh\n" + textwrap.dedent(body))
-        os.chmod(path, 0o755)
-        return path
 
     def set_state(self, name, text):
         with open(os.path.join(self.state, name), "w") as f:
@@ -101,18 +100,6 @@ class Scratch(unittest.TestCase):
                 return f.read().splitlines()
         except FileNotFoundError:
             return []
-
-
-class Bootstrap(Scratch):
-    """scripts/bootstrap.sh with apt-get, dpkg, dpkg-query and the probe stood in for."""
-
-    def setUp(self):
-        super().setUp()
-        for name, body in (("apt-get", APT_GET), ("dpkg-query", DPKG_QUERY), ("dpkg", DPKG),
-                           ("sudo", 'exec "$@"\n')):
-            self.script(os.path.join("bin", name), body)
-        self.set_state("update", "ok")
-        self.set_state("install", "ok")
 
     def bootstrap(self, host32=True, *args):
         probe = self.script("probe", RUNS_32 if host32 else NO_32)
