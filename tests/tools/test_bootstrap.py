@@ -214,9 +214,11 @@ class ThisHost(Apt):
               file=sys.stderr)
 
     def run_script(self, *command):
-        # The package tools are stood in (everything installed), and cmake ends the command
-        # right after the lines that say what this host runs.
+        # The package tools are stood in (everything installed), what would start in the
+        # background only says so, and cmake ends the command right after the lines that say
+        # what this host runs.
         self.script(os.path.join("bin", "dpkg-query"), "printf 'install ok installed'\n")
+        self.script(os.path.join("bin", "setsid"), 'echo "setsid $*"\n')
         self.script(os.path.join("bin", "cmake"), 'echo "cmake $*"; exit 3\n')
         env = dict(os.environ, PATH=self.path("bin") + os.pathsep + os.environ["PATH"])
         for name in ("SETUP_PROBE32", "SETUP_WINE_BUILD", "SETUP_GUEST", "SETUP_HOST32",
@@ -265,6 +267,8 @@ class ThisHost(Apt):
             self.assertIn("wine: the win32 build's end-to-end tests run in an emulated guest that runs 32-bit "
                           "code (this host cannot: %s)\n" % self.why, tests.stdout)
             self.assertEqual(demo.stdout.splitlines()[0], build.strip())
+        # The guest's disk is built beside the native steps where the guest runs, and only there.
+        self.assertEqual("scripts/guest/image.sh" in tests.stdout, self.host32 != "1")
         self.assertEqual([l for l in demo.stdout.splitlines() if l.startswith("wine: ")],
                          [l for l in tests.stdout.splitlines() if l.startswith("wine: ")][:1])
         self.assertIn("cmake --workflow --preset native", tests.stdout)
