@@ -20,7 +20,7 @@ packages=(
   wine wine64
   xvfb xdotool imagemagick x11-apps fonts-liberation fonts-wine
   clang libclang-rt-14-dev
-  osslsigncode xorriso openssl softhsm2 libengine-pkcs11-openssl git
+  osslsigncode xorriso openssl softhsm2 libengine-pkcs11-openssl minisign git
 )
 if setup_host_runs_32bit; then
   packages+=(wine32:i386)

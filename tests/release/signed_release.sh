@@ -4,7 +4,7 @@
 # (make_test_ca.sh, tsa_server.py).
 #   tests/release/signed_release.sh win32|win64 WORK
 # WORK/ca/        the authority, token, certificates and PIN
-# WORK/signed/    the release
+# WORK/signed/    the output folder, the release in WORK/signed/<version>/
 # WORK/signed.log what the command printed
 # WORK/argv.log   every osslsigncode and openssl command line, recorded by stand-ins first on PATH
 # WORK/env        the signing settings, for the tests that run the command again
@@ -38,6 +38,7 @@ SETUP_SIGN_KEY=$(cat "$work/ca/token/uri")
 SETUP_SIGN_CERTS=$work/ca/chain.pem
 SETUP_SIGN_PIN_FILE=$work/ca/token/pin
 SETUP_SIGN_CAFILE=$work/ca/root.pem
+SETUP_SIGN_MINISIGN_KEY=$work/ca/minisign.key
 ENV
 # A tree with changes under test is released as such (BUILDINFO says so; --verify then fails).
 dirty=()
