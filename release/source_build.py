@@ -1,19 +1,19 @@
 """The installer folder built from the commit alone, for the release and for --verify: the
 commit's files (`git archive`), with --allow-dirty the working tree's changes laid on top (what
 git lists: changed and new files, deleted ones removed, nothing it ignores and nothing of the
-release's own output folder), in build/from-commit/<commit>/src/, built there with the preset.
+release's own output folder), in build/from-commit/src/, built there with the preset.
 
-The tree is reused by later runs of the same commit, which is what keeps a second release or
---verify from building everything again; that is safe because before every build the tree is
-made to hold exactly those files (a file whose bytes differ is written again, so the build sees
-it newer; anything else is removed), the command alone configures its build folder, and
-configures it afresh (no cached value kept) when a CMake file changed or the cache is not the
-one it wrote. The build tree of the checkout (build/<preset>/), which anyone may configure by
-hand, is never used. Only one commit's tree is kept."""
+That one tree is reused by every later run, which is what keeps a second release or --verify
+(or the release of the next commit) from building everything again. That is safe because
+before every build the tree is made to hold exactly those files (a file whose bytes differ is
+written again, so the build sees it newer; anything else is removed), the command alone
+configures its build folder, and configures it afresh (no cached value kept) when a CMake file
+changed or the cache is not the one it wrote; the build records no path of its own (see
+CMakeLists.txt), so the tree's place is in no byte. The build tree of the checkout
+(build/<preset>/), which anyone may configure by hand, is never used."""
 
 import hashlib
 import os
-import shutil
 import subprocess
 import tarfile
 
@@ -115,12 +115,8 @@ def build(commit, preset, overlay=False, leave_out=()):
     """The built installer folder of `commit` (with the working tree's changes when `overlay`;
     None: the source folder outside a git checkout) and its build folder, as (disk, build
     dir); SourceError when the build fails."""
-    work = os.path.join(WORK, commit or "none")
+    work = WORK
     src = os.path.join(work, "src")
-    if os.path.isdir(WORK):
-        for other in os.listdir(WORK):
-            if other != (commit or "none"):
-                shutil.rmtree(os.path.join(WORK, other), ignore_errors=True)
     os.makedirs(src, exist_ok=True)
     files = wanted_files(commit, overlay, leave_out) if commit else folder_files(leave_out)
     changed = sync(files, src)
