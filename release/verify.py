@@ -291,7 +291,7 @@ def run(args, tmp):
     was, now = dict(written), dict(here)
     for key in sorted(set(was) | set(now), key=lambda k: (k != "os", k)):
         if was.get(key) != now.get(key):
-            say("note: built with %s %s, here %s" % (key, was.get(key, "nothing"), now.get(key, "nothing")))
+            say("note: built with %s: %s, here %s" % (key, was.get(key, "none"), now.get(key, "none")))
     failed = [n for n, ok, _ in check.results if not ok]
     if failed:
         say("FAILED: %s do not match the source at %s" % (", ".join(failed), commit[:12]))

@@ -90,7 +90,7 @@ class Rules(unittest.TestCase):
     def with_signings_counted(self, env):
         """`env` with an osslsigncode first on PATH that notes each signing; the count, later."""
         os.makedirs(os.path.join(self.root, "bin"), exist_ok=True)
-        log, tool = os.path.join(self.root, "signings"), os.path.join(self.root, "bin", "osslsigncode")
+        log, tool = os.path.join(self.root, "bin", "signings"), os.path.join(self.root, "bin", "osslsigncode")
         with open(tool, "w") as f:
             f.write('#!/bin/sh\n[ "$1" = sign ] && echo >>"%s"\nexec "%s" "$@"\n' % (log, shutil.which("osslsigncode")))
         os.chmod(tool, 0o755)
@@ -105,10 +105,11 @@ class Rules(unittest.TestCase):
         self.assertEqual(signings(), 1)
 
     def test_one_run_at_a_time(self):
-        with open(self.root) as held:  # the lock on the folder that holds the output folder
-            fcntl.flock(held.fileno(), fcntl.LOCK_EX)
-            self.assert_refused("another release or --verify is running (it holds %s): one at a time"
-                                % os.path.realpath(self.root), "--allow-dirty", "--no-timestamp")
+        held = os.open(self.root, os.O_RDONLY | os.O_DIRECTORY)  # the folder that holds the output folder
+        self.addCleanup(os.close, held)
+        fcntl.flock(held, fcntl.LOCK_EX)
+        self.assert_refused("another release or --verify is running (it holds %s): one at a time"
+                            % os.path.realpath(self.root), "--allow-dirty", "--no-timestamp")
 
     def payload(self):
         folder = os.path.join(self.root, "payload")
@@ -252,10 +253,11 @@ class Rules(unittest.TestCase):
                              (os.path.join(earlier, NAME, "STKIT432.DLL"), "STKIT432.DLL")):
             with open(source, "rb") as a, open(os.path.join(folder, name), "rb") as b:
                 self.assertTrue(a.read() == b.read(), name + " changed")
+        with open(os.path.join(WORK, "..", "disk", "STKIT432.DLL"), "rb") as f:
+            built = hashlib.sha256(f.read()).hexdigest()
         with open(os.path.join(folder, "BUILDINFO")) as f:
-            self.assertIn("STKIT432.DLL: %s program, signature reused from %s\n" % (hashlib.sha256(open(
-                os.path.join(WORK, "..", "disk", "STKIT432.DLL"), "rb").read()).hexdigest(), NAME), f.read())
-        self.assertTrue(snapshot(earlier) == before, "the earlier version's release changed")
+            self.assertIn("STKIT432.DLL: %s program, signature reused from %s\n" % (built, NAME), f.read())
+        self.assertTrue(snapshot(earlier)[0] == before[0], "the earlier version's release changed")
         self.assertEqual(sorted(os.listdir(self.out)), ["0.99", VERSION])
 
     def test_a_payload_program_changed_after_it_was_signed(self):
