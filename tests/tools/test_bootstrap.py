@@ -56,9 +56,14 @@ APT_GET = r"""
     """
 
 DPKG_QUERY = r"""
-    eval "p=\${$#}"
-    grep -qx "$p" "$STATE/installed" 2>/dev/null && { printf 'install ok installed'; exit 0; }
-    exit 1
+    found=1
+    for p in "$@"; do
+      case $p in -*) continue ;; esac
+      grep -qx "$p" "$STATE/installed" 2>/dev/null || continue
+      case $p in *:*) echo "$p installed" ;; *) echo "$p:amd64 installed" ;; esac
+      found=0
+    done
+    exit $found
     """
 
 DPKG = r"""
