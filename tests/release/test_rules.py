@@ -223,10 +223,13 @@ class Rules(unittest.TestCase):
         return payload, program
 
     def test_a_payload_signature_of_an_authority_not_given_is_read_before_the_token_and_refused(self):
-        payload, _ = self.vendor_signed_payload()
+        payload, program = self.vendor_signed_payload()
+        # A vendor's control, a program too, named after the files the release signs.
+        os.replace(program, os.path.join(payload, "THREED32.OC_"))
+        shutil.copyfile(os.path.join(WORK, "..", "disk", "QV99.EX_"), program)
         env = signing_env()
         signings = self.with_signings_counted(env)
-        self.assert_refused("QV99.EX_: signed by /CN=Vendor test signer, which does not verify against "
+        self.assert_refused("THREED32.OC_: signed by /CN=Vendor test signer, which does not verify against "
                             "SETUP_SIGN_CAFILE", "--allow-dirty", "--no-timestamp", "--payload", payload, env=env)
         self.assertEqual(signings(), 0)
 

@@ -23,6 +23,8 @@ import zipfile
 
 WORK = None
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "release"))
+import authenticode  # noqa: E402  (where a signature's bytes are)
 NAME = "Quorvant99-Setup-1.00"
 VERSION = "1.00"
 
@@ -153,6 +155,15 @@ class Verify(unittest.TestCase):
         code, out, failed = verify(self.folder, *self.root)
         self.assertIn("verify: FAIL SETUP.EXE: its signature does not verify against %s, time stamp included"
                       % self.root[1], out)
+        # The signer's own certificate, but a signature its key did not make: one byte of it changed.
+        shutil.copyfile(os.path.join(WORK, "signed", VERSION, NAME, "STKIT432.DLL"), self.in_folder("STKIT432.DLL"))
+        data = bytearray(read(self.in_folder("STKIT432.DLL")))
+        value = authenticode.Signature(self.in_folder("STKIT432.DLL")).signed.signature.body
+        data[data.index(value) + len(value) // 2] ^= 1
+        write(self.in_folder("STKIT432.DLL"), data)
+        code, out, failed = verify(self.folder, *self.signer)
+        self.assertIn("verify: FAIL STKIT432.DLL: its signature or time stamp was not made by the key of its "
+                      "certificate", out)
 
     def test_a_vendor_payload_is_checked_against_the_vendors_files_only(self):
         vendor = os.path.join(self.tmp, "payload")
