@@ -5,7 +5,9 @@
 #   scripts/reproducible.sh [--release PRESET] win32 [win64]
 # With --release (PRESET one of those named), scripts/release.sh then makes a release signed
 # with a throwaway authority from each of the two trees, without a time stamp (its time is
-# SOURCE_DATE_EPOCH), and every output is compared too, BUILDINFO included.
+# SOURCE_DATE_EPOCH), and every output is compared too, BUILDINFO, the SBOM and the minisign
+# signature included. The release builds the commit in a tree of its own (build/from-commit/):
+# for PRESET, the second tree's release build is the second build that is compared.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 release=""
@@ -30,11 +32,22 @@ fi
 dirty=()
 [ -n "$(git status --porcelain 2>/dev/null || echo none)" ] && dirty=(--allow-dirty)
 
+same() {  # same PRESET FIRST SECOND: says whether two installer folders are byte-identical
+  if diff -r -q "$2" "$3"; then
+    echo "reproducible: $1: $(ls "$2" | wc -l) files in disk/, byte-identical in a second build"
+  else
+    echo "reproducible: $1: a second build of the same sources gave different files (above;" \
+         "both are kept, the second in $3)" >&2
+    return 1
+  fi
+}
+
 status=0
 for preset in "$@"; do
   first="build/$preset/disk"
   second="$work/src/build/$preset/disk"
   [ -f "$first/SETUP.EXE" ] || { echo "reproducible: $first is not built" >&2; exit 1; }
+  [ "$preset" != "$release" ] || continue  # the second tree's release builds it, below
   log="$work/$preset.log"
   if ! (cd "$work/src" && cmake --preset "$preset" &&
         cmake --build --preset "$preset" --target setup stkit432 payload) >"$log" 2>&1; then
@@ -42,18 +55,13 @@ for preset in "$@"; do
     echo "reproducible: $preset: the second build failed (above; the sources are kept in $work)" >&2
     exit 1
   fi
-  if diff -r -q "$first" "$second"; then
-    echo "reproducible: $preset: $(ls "$first" | wc -l) files in disk/, byte-identical in a second build"
-  else
-    echo "reproducible: $preset: a second build of the same sources gave different files (above;" \
-         "both are kept, the second in $second)" >&2
-    status=1
-  fi
+  same "$preset" "$first" "$second" || status=1
 done
 if [ -n "$release" ] && [ $status -eq 0 ]; then
   tests/release/make_test_ca.sh "$work/ca"
   root=$PWD
-  export SETUP_SIGN_PKCS12="$root/$work/ca/signer.p12" SETUP_SIGN_PASSWORD_FILE="$root/$work/ca/password"
+  export SETUP_SIGN_PKCS12="$root/$work/ca/signer.p12" SETUP_SIGN_PASSWORD_FILE="$root/$work/ca/password" \
+    SETUP_SIGN_CAFILE="$root/$work/ca/root.pem" SETUP_SIGN_MINISIGN_KEY="$root/$work/ca/minisign.key"
   export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
   for n in 1 2; do
     tree=$root
@@ -66,8 +74,10 @@ if [ -n "$release" ] && [ $status -eq 0 ]; then
       exit 1
     fi
   done
+  same "$release" "build/$release/disk" "$work/src/build/from-commit/src/build/$release/disk" || status=1
   if diff -r -q "$work/release-1" "$work/release-2"; then
-    echo "reproducible: $release release: folder, zip, image and SHA256SUMS byte-identical from the second tree"
+    echo "reproducible: $release release: folder, zip, image, SBOM, SHA256SUMS and its signature" \
+         "byte-identical from the second tree"
   else
     echo "reproducible: $release release: the outputs differ (above; both are kept in $work)" >&2
     status=1
