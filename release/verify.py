@@ -234,6 +234,8 @@ def run(args, tmp):
     kind, folder, place = outdir.locate(args.verify, PRODUCT)
     if kind == "file":
         folder = unpack(args.verify, os.path.join(tmp, "unpacked"))
+    if os.path.islink(os.path.join(folder, "BUILDINFO")) or not os.path.isfile(os.path.join(folder, "BUILDINFO")):
+        raise OSError("%s: no BUILDINFO file in it" % args.verify)
     raw = archive.read(os.path.join(folder, "BUILDINFO"))
     info = dict(buildinfo.parse(raw))
     commit, build = buildinfo.source_state()[0], info.get("build")
