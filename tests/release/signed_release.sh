@@ -22,8 +22,9 @@ for tool in osslsigncode openssl; do
   chmod +x "$work/bin/$tool"
 done
 
-# The time-stamp server, for this release only: it stops by itself after two minutes at most.
-python3 "$here/tsa_server.py" "$work/ca" "$work/tsa.port" 120 &
+# The time-stamp server, for this release only: it stops by itself after ten minutes at most
+# (the first release in a checkout builds the commit before it signs).
+python3 "$here/tsa_server.py" "$work/ca" "$work/tsa.port" 600 &
 tsa=$!
 trap 'kill $tsa 2>/dev/null || true' EXIT
 for _ in $(seq 100); do [ -s "$work/tsa.port" ] && break; kill -0 $tsa || exit 1; sleep 0.1; done
