@@ -252,8 +252,11 @@ def attach(pkcs7, unsigned, out):
     to `out`; False when it cannot be. (attach-signature's own check of the chain against the
     system's roots is no concern here: its status is not read, only what it wrote.)"""
     sig = out + ".p7"
-    with open(sig, "wb") as f:
-        f.write(pkcs7)
+    # PEM: osslsigncode 2.5 (Debian's own) reads a bare DER signature as no signature at all.
+    text = base64.b64encode(pkcs7).decode()
+    with open(sig, "w") as f:
+        f.write("-----BEGIN PKCS7-----\n%s\n-----END PKCS7-----\n" % "\n".join(
+            text[i:i + 64] for i in range(0, len(text), 64)))
     try:
         run(["osslsigncode", "attach-signature", "-sigin", sig, "-in", unsigned, "-out", out])
     finally:
