@@ -216,10 +216,10 @@ def inspect(path, cafile=None):
     calculated = re.findall(r"^Calculated message digest\s*:\s*(\w+)", r.stdout, re.M)
     signer = re.search(r"Signer's certificate:\s*-*\s*Signer #0:\s*Subject:\s*(.*)", r.stdout)
     # osslsigncode verify succeeds when the time stamp fails but the certificate is valid now:
-    # a time stamp has to say so itself.
-    stamp_ok = "Timestamp time:" not in r.stdout or (
-        "Timestamp Server Signature verification: ok" in r.stdout
-        and "Timestamp Server Signature verification: failed" not in r.stdout)
+    # a time stamp has to say so itself (2.9 says "Timestamp time:", 2.5 "is timestamped").
+    stamped = "Timestamp time:" in r.stdout or "The signature is timestamped" in r.stdout
+    stamp_ok = "Timestamp Server Signature verification: failed" not in r.stdout and (
+        not stamped or "Timestamp Server Signature verification: ok" in r.stdout)
     return {"intact": bool(current) and current == calculated,
             "trusted": bool(cafile) and r.returncode == 0 and stamp_ok,
             "signer": signer.group(1).strip() if signer else "an unnamed signer", "output": r.stdout}
