@@ -21,7 +21,7 @@
 # SOURCE_DATE_EPOCH, by default the time of the commit checked out.
 set -euo pipefail
 
-usage() { sed -n '4,22p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '4,21p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 build=win32
 out=build/release
 args=()
