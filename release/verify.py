@@ -88,7 +88,7 @@ class Check:
         self.signers[name] = found.fingerprint
         self.leaf = self.leaf or found.leaf_der
         if found.problems:
-            return self.add(name, False, "its signature holds more than one signature of ours: " + found.problems[0])
+            return self.add(name, False, "its signature holds more than a signature of ours: " + found.problems[0])
         checked = sign.inspect(path, self.args.cafile)
         if not checked["intact"]:
             return self.add(name, False, "its signature does not match its contents")
