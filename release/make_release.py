@@ -108,6 +108,8 @@ def sign_programs(folder, signing, cert, epoch, previous):
     ours = set(PROGRAM_FILES) | {sources.program()}
     record, notes, to_sign = {}, [], []
     kept, others = [], []
+    root = signing and ("SETUP_SIGN_PAYLOAD_CAFILE" if signing.env.get("SETUP_SIGN_PAYLOAD_CAFILE")
+                        else "SETUP_SIGN_CAFILE")
     # Everything others made is read before the token is opened.
     for name in sorted(os.listdir(folder)):
         path = os.path.join(folder, name)
@@ -120,7 +122,6 @@ def sign_programs(folder, signing, cert, epoch, previous):
                 raise sign.SignError("%s: signed, but its signature does not match its contents; nothing was written"
                                      % name)
             if signing and not found["trusted"]:
-                root = "SETUP_SIGN_PAYLOAD_CAFILE" if signing.payload_cafile != signing.cafile else "SETUP_SIGN_CAFILE"
                 raise sign.SignError("%s: signed by %s, which does not verify against %s (%s); nothing was written"
                                      % (name, found["signer"], root, sign.why_untrusted(found)))
             record[name] = (digest, buildinfo.KEPT)
@@ -134,8 +135,7 @@ def sign_programs(folder, signing, cert, epoch, previous):
             record[name] = (digest, buildinfo.UNSIGNED)
     if kept:
         notes.append("signed already, their signatures checked%s and kept byte for byte: %s"
-                     % (" against " + ("SETUP_SIGN_PAYLOAD_CAFILE" if signing.payload_cafile != signing.cafile
-                                       else "SETUP_SIGN_CAFILE") if signing else "", ", ".join(kept)))
+                     % (" against " + root if root else "", ", ".join(kept)))
     if others:
         notes.append("unsigned programs of the payload, shipped as they are (only SETUP.EXE, STKIT432.DLL and %s "
                      "are signed with the release's key): %s" % (sources.program(), " ".join(others)))
