@@ -175,7 +175,9 @@ def make(args):
                                % args.reuse])
         disk, build_dir = source_build.build(commit, args.build, overlay=not clean, leave_out=[args.out])
         files = checked(args.payload or disk, ignore=() if args.payload else PROGRAM_FILES)
+        fresh = not os.path.exists(args.out)
         stage = outdir.staging(args.out, version)
+        place = None
         try:
             folder = os.path.join(stage, name)
             os.mkdir(folder)
@@ -207,6 +209,8 @@ def make(args):
             place = outdir.put_in_place(stage, args.out, version)
         finally:
             shutil.rmtree(stage, ignore_errors=True)
+            if fresh and not place:
+                shutil.rmtree(args.out, ignore_errors=True)  # it was made for this release alone
     return place, name, record, notes, signing, cert, info
 
 

@@ -98,6 +98,7 @@ class Rules(unittest.TestCase):
         return lambda: os.path.getsize(log) if os.path.exists(log) else 0
 
     def test_a_wrong_pin_is_named_and_tried_once(self):
+        shutil.rmtree(self.out)  # a first release: its output folder goes with it
         env = signing_env(SETUP_SIGN_PIN_FILE=self.secret("pin", "000000\n"))
         signings = self.with_signings_counted(env)
         self.assert_refused("the token refused the PIN in %s: a token locks itself after a few wrong PINs"
