@@ -19,6 +19,19 @@ setup_probe32_write() {  # setup_probe32_write PATH
   chmod 755 "$1"
 }
 
+# setup_failure STATUS OUTPUT: why a program did not run, in a few words: the last part of what
+# it printed ("Exec format error"), else the signal that ended it, else its exit code.
+setup_failure() {
+  local out=${2##*: }
+  if [ -n "$out" ]; then
+    echo "$out"
+  elif [ "$1" -gt 128 ] && [ "$1" -lt 160 ]; then
+    echo "killed by SIG$(kill -l $(($1 - 128)))"
+  else
+    echo "exit code $1"
+  fi
+}
+
 setup_host_runs_32bit() {
   local probe=${SETUP_PROBE32:-} dir="" out status=0
   if [ -z "$probe" ]; then
@@ -34,8 +47,7 @@ setup_host_runs_32bit() {
   if [ "$status" -eq 0 ]; then
     SETUP_HOST32=1 SETUP_HOST32_WHY=""
   else
-    out=${out##*: }
-    SETUP_HOST32=0 SETUP_HOST32_WHY="a 32-bit x86 program fails here: ${out:-exit code $status}"
+    SETUP_HOST32=0 SETUP_HOST32_WHY="a 32-bit x86 program fails here: $(setup_failure "$status" "$out")"
   fi
   export SETUP_HOST32 SETUP_HOST32_WHY
   [ "$SETUP_HOST32" = 1 ]

@@ -10,10 +10,11 @@
 # Where the host cannot execute 32-bit code, the win32 build's end-to-end tests run in an
 # emulated x86-64 guest that can (tests/guest); SETUP_GUEST=1 or 0 forces or skips that.
 #
-# Sets and exports SETUP_WINE_BUILD, and SETUP_WINE_CHOICE: the one line, also printed, that
-# says which build runs and why; SETUP_WINE_GUEST (1 or 0) and SETUP_WINE_GUEST_WHY, also
-# printed when the guest runs or is forced off. Returns non-zero,
-# saying what is missing, when the chosen (or any) Wine loader cannot start here.
+# setup_choose_wine_build [--tests] sets and exports SETUP_WINE_BUILD, and SETUP_WINE_CHOICE: the
+# one line, also printed, that says which build runs and why; with --tests also SETUP_WINE_GUEST
+# (1 or 0) and SETUP_WINE_GUEST_WHY, printed when the guest runs or is forced off (the guest
+# concerns the tests only, so the demo says nothing of it). Returns non-zero, saying what is
+# missing, when the chosen (or any) Wine loader cannot start here.
 
 source "$(dirname "${BASH_SOURCE[0]}")/host-probe.sh"
 
@@ -22,16 +23,17 @@ setup_wine_loader_runs() {  # setup_wine_loader_runs win32|win64
   local loader=${SETUP_WINE_LOADER32:-/usr/lib/wine/wine}
   [ "$1" = win64 ] && loader=${SETUP_WINE_LOADER64:-/usr/lib/wine/wine64}
   [ -x "$loader" ] || { echo "$loader is not installed"; return 1; }
-  local out
-  if out=$("$loader" --version 2>&1); then return 0; fi
-  echo "$loader cannot start: ${out##*: }"
+  local out status=0
+  out=$("$loader" --version 2>&1) || status=$?
+  [ "$status" -eq 0 ] && return 0
+  echo "$loader cannot start: $(setup_failure "$status" "$out")"
   return 1
 }
 
 setup_choose_wine_build() {
   setup_host_runs_32bit || true  # one answer for both choices
   setup_choose_loader_build || return 1
-  setup_choose_guest
+  if [ "${1:-}" = --tests ]; then setup_choose_guest; fi
 }
 
 setup_choose_guest() {

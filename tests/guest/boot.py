@@ -35,14 +35,11 @@ MODULE_TIMEOUT = 600
 # The prefixes and what the tests install live on the guest's tmpfs: the layout module alone
 # holds four prefixes and two installations of 1.3 GB there at once.
 MEMORY = "10G"
-# The modules that run in the guest: together they cover the exception path through window
-# procedures, the decorated stdcall export of the setup library and its ANSI arguments, the
-# wizard's pages and every way through it, the runtime's checks with real windows, and the
-# accessible objects handed across processes (a 32-bit COM interface), in about 6 minutes
-# with the boot. All of them take about 13 minutes there, which would put the
-# test command past 20 minutes on a new machine. The others are reported as skipped.
-# SETUP_GUEST_MODULES (names, or "all") overrides that choice.
-GUEST_MODULES = ("platform_units", "shortcut", "wizard", "journey", "accessibility")
+# The checks whose outcome depends on the host's kind (the probe, the package and build choices,
+# the README commands' lines), from the native build tree: the guest is a host that runs 32-bit
+# code, so on a host that runs 64-bit code only the test command tries that kind here for real,
+# and the second pass of these checks there (as on a 64-bit-only host, under no32) too.
+HOST_CHECKS = ("tools.bootstrap", "tools.bootstrap.no32")
 
 
 def die_with_parent(signum=signal.SIGKILL):
@@ -85,24 +82,26 @@ def summary(the_plan):
             continue
         code = outcome["exit_code"]
         lines.append("%-22s %-7s %6.1f s" % (test["name"], "passed" if code == 0 else
+                                             "skipped" if code == 77 else
                                              "timeout" if code is None else "failed",
                                              outcome["seconds"]))
     return lines
 
 
 def chosen_modules(modules):
-    wanted = os.environ.get("SETUP_GUEST_MODULES", "").split()
-    if wanted == ["all"]:
-        return modules
-    wanted = wanted or GUEST_MODULES
-    unknown = [m for m in wanted if m not in modules]
+    """Every module, or those that SETUP_GUEST_MODULES names ("host": the host-kind checks)."""
+    wanted = os.environ.get("SETUP_GUEST_MODULES", "").replace(",", " ").split()
+    if not wanted or wanted == ["all"]:
+        return modules, True
+    unknown = [m for m in wanted if m not in modules and m != "host"]
     if unknown:
         sys.exit("guest: no module %s among %s" % (", ".join(unknown), " ".join(modules)))
-    return [m for m in modules if m in wanted]
+    return [m for m in modules if m in wanted], "host" in wanted
 
 
-def plan(build, out, modules, factor):
-    listing = subprocess.run(["ctest", "--test-dir", build, "-L", "e2e", "--show-only=json-v1"],
+def listed_tests(build, *args):
+    """The tests of a build tree as ctest gives them: command, environment and folder."""
+    listing = subprocess.run(["ctest", "--test-dir", build, *args, "--show-only=json-v1"],
                              check=True, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL).stdout
     known = {}
     for t in json.loads(listing)["tests"]:
@@ -113,13 +112,24 @@ def plan(build, out, modules, factor):
             "env": dict(e.split("=", 1) for e in props.get("ENVIRONMENT", [])),
             "cwd": props.get("WORKING_DIRECTORY", build),
         }
+    return known
+
+
+def plan(build, out, modules, factor, native=None):
+    known = listed_tests(build, "-L", "e2e")
     names = ["e2e.prefix_template"] + ["e2e." + m for m in modules]
     missing = [n for n in names if n not in known]
     if missing:
         sys.exit("guest: %s has no test %s" % (build, ", ".join(missing)))
+    tests = [known[n] for n in names]
+    if native:  # before the template: they need no Wine prefix
+        host = listed_tests(native, "-R", "^tools\\.bootstrap")
+        missing = [n for n in HOST_CHECKS if n not in host]
+        if missing:
+            sys.exit("guest: %s has no test %s (build the native preset first)" % (native, ", ".join(missing)))
+        tests = [host[n] for n in HOST_CHECKS] + tests
     return {"factor": factor, "module_timeout": MODULE_TIMEOUT,
-            "results": os.path.join(out, "results"),
-            "tests": [known[n] for n in names]}
+            "results": os.path.join(out, "results"), "tests": tests}
 
 
 def qemu_command(image, plan_path):
@@ -152,12 +162,16 @@ def main():
                     or os.path.join(SOURCE, "build", "guest-image"))
     ap.add_argument("--bound", type=float, default=float(os.environ.get("SETUP_GUEST_BOUND", 0)),
                     help="seconds the guest may run (default: the modules' time-outs)")
+    ap.add_argument("--native", help="the native build tree, whose host-kind checks run too")
     ap.add_argument("modules", nargs="+")
     args = ap.parse_args()
     args.build, args.out, args.image = (os.path.realpath(p) for p in (args.build, args.out, args.image))
     signal.signal(signal.SIGTERM, on_sigterm)
 
-    for folder in (args.build, args.out):
+    if args.native and not os.path.exists(os.path.join(args.native, "CTestTestfile.cmake")):
+        print("guest: no native build tree in %s: the host-kind checks are left out" % args.native)
+        args.native = None
+    for folder in [args.build, args.out] + ([args.native] if args.native else []):
         if not os.path.realpath(folder).startswith(SOURCE + os.sep):
             sys.exit("guest: %s is outside the checkout %s, the only folder the guest sees"
                      % (folder, SOURCE))
@@ -175,15 +189,16 @@ def main():
         sys.exit("guest: the guest image could not be built (see above)")
     image_seconds = time.monotonic() - start
 
-    modules = chosen_modules(args.modules)
-    the_plan = plan(args.build, args.out, modules, FACTOR)
+    modules, host = chosen_modules(args.modules)
+    the_plan = plan(args.build, args.out, modules, FACTOR,
+                    os.path.realpath(args.native) if args.native and host else None)
     plan_path = os.path.join(args.out, "plan.json")
     with open(plan_path, "w") as f:
         json.dump(the_plan, f, indent=1)
     # One boot, then every module in turn: a guest still running past the sum of the modules'
     # time-outs, plus its boot, is hung.
     bound = args.bound or 120 + MODULE_TIMEOUT * len(the_plan["tests"])
-    print("guest: modules %s; bound %d s" % (" ".join(modules), bound), flush=True)
+    print("guest: %s; bound %d s" % (" ".join(t["name"] for t in the_plan["tests"]), bound), flush=True)
 
     console = os.path.join(args.out, "console.log")
     boot = time.monotonic()

@@ -1,11 +1,11 @@
 """One guest module's result, as a ctest test of the host: prints what the module printed in
 the guest and exits with its outcome.
 
-    python3 report.py OUT MODULE
+    python3 report.py OUT MODULE      (or a test's whole name: tools.bootstrap)
 
 Exits 0 when the module passed, 1 when it failed, ran past its time-out, or never ran (then the
 guest's console and the reason are printed), and 77 (skipped) when this run's plan left the
-module out."""
+module out or the test skipped itself in the guest."""
 
 import json
 import os
@@ -23,8 +23,9 @@ def tail(path, limit=4000):
 
 
 def main():
-    out, module = sys.argv[1], sys.argv[2]
-    name = "e2e." + module
+    out, name = sys.argv[1], sys.argv[2]
+    if "." not in name:  # a module's name
+        name = "e2e." + name
     results = os.path.join(out, "results")
     try:
         with open(os.path.join(out, "plan.json")) as f:
@@ -51,10 +52,10 @@ def main():
     sys.stdout.write(tail(os.path.join(results, name + ".log"), 200000))
     code = outcome["exit_code"]
     print("\nguest: %s %s in %.1f s inside the guest (time-out %d s)"
-          % (name, "passed" if code == 0 else
+          % (name, "passed" if code == 0 else "skipped itself" if code == SKIPPED else
              "ran past its time-out" if code is None else "failed with exit code %d" % code,
              outcome["seconds"], outcome["timeout"]))
-    return 0 if code == 0 else 1
+    return code if code in (0, SKIPPED) else 1
 
 
 if __name__ == "__main__":

@@ -1,15 +1,20 @@
 """Tests of the set-up that decides what a host needs: scripts/bootstrap.sh against stand-ins for
 apt-get, dpkg and dpkg-query (a mirror that fails or serves indexes that do not fit together,
-installs that fail), with the host probe stood in for (scripts/wine-build.sh's use of it is in test_tools.py).
-Nothing is installed and no network is used. The real probe also runs on this host, and
-its answer is printed.
+installs that fail), with the host probe stood in for (scripts/wine-build.sh's use of it is in
+test_tools.py). Nothing is installed and no network is used.
 
-    python3 tests/tools/test_bootstrap.py      (ctest: tools.bootstrap)
+ThisHost runs what depends on the host's kind for real: the probe, the bootstrap's package choice,
+the build choice and the lines of both README commands. On a host that runs 32-bit code, ctest runs
+it a second time under tests/tools/no32, as on a host that runs 64-bit code only:
+
+    python3 tests/tools/test_bootstrap.py                  (ctest: tools.bootstrap)
+    python3 tests/tools/test_bootstrap.py --no32 NO32      (ctest: tools.bootstrap.no32)
 """
 
 import os
 import subprocess
 import sys
+import tempfile
 import unittest
 
 import test_tools  # its Scratch: a scratch folder and shell scripts in it
@@ -78,8 +83,8 @@ RUNS_32 = "exit 0\n"
 NO_32 = 'echo "bash: $0: cannot execute binary file: Exec format error" >&2; exit 126\n'
 
 
-class Bootstrap(test_tools.Scratch):
-    """scripts/bootstrap.sh with apt-get, dpkg, dpkg-query and the probe stood in for."""
+class Apt(test_tools.Scratch):
+    """A scratch folder with apt-get, dpkg, dpkg-query and sudo stood in for."""
 
     def setUp(self):
         super().setUp()
@@ -116,6 +121,10 @@ class Bootstrap(test_tools.Scratch):
 
     def installs(self):
         return [c for c in self.calls() if c.startswith("apt-get install") and " -s " not in c]
+
+
+class Bootstrap(Apt):
+    """scripts/bootstrap.sh with the package tools and the probe stood in for."""
 
     def test_a_mirror_that_fails_once_is_tried_again(self):
         self.set_state("update", "fail-once")
@@ -186,26 +195,123 @@ class Bootstrap(test_tools.Scratch):
         self.assertIn("this host runs 32-bit x86 code", out)
 
 
-class RealProbe(unittest.TestCase):
-    def test_the_probe_agrees_with_the_32_bit_wine_where_that_is_installed(self):
-        r = subprocess.run(["bash", "-c", 'source scripts/host-probe.sh; unset SETUP_PROBE32; setup_host_runs_32bit; '
-                            'echo "$?|$SETUP_HOST32|$SETUP_HOST32_WHY"'],
-                           cwd=ROOT, capture_output=True, text=True, timeout=30)
-        status, answer, why = r.stdout.strip().split("|", 2)
-        print("\nhost probe: this host %s" % ("runs 32-bit x86 code" if answer == "1"
-                                                else "runs 64-bit code only (%s)" % why), file=sys.stderr)
-        self.assertIn(answer, ("0", "1"))
-        self.assertEqual(status, "0" if answer == "1" else "1")  # the function's own status
+def probe():
+    """The real probe's answer: (its own status, SETUP_HOST32, SETUP_HOST32_WHY)."""
+    r = subprocess.run(["bash", "-c", 'source scripts/host-probe.sh; unset SETUP_PROBE32; setup_host_runs_32bit; '
+                        'echo "$?|$SETUP_HOST32|$SETUP_HOST32_WHY"'],
+                       cwd=ROOT, capture_output=True, text=True, timeout=30)
+    return tuple(r.stdout.strip().split("|", 2))
+
+
+class ThisHost(Apt):
+    """What depends on the host's kind, with the real probe and Wine's real loaders (apt stood in).
+    On a host that runs 32-bit code this runs twice: as it is, and under tests/tools/no32 with
+    every 32-bit system call refused (SETUP_NO32=1), where each check must find a host that runs
+    64-bit code only."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.status, cls.host32, cls.why = probe()
+        cls.simulated = os.environ.get("SETUP_NO32") == "1"
+        print("\nhost probe: this host %s%s" % ("runs 32-bit x86 code" if cls.host32 == "1"
+                                                 else "runs 64-bit code only (%s)" % cls.why,
+                                                 " (as no32 makes it)" if cls.simulated else ""),
+              file=sys.stderr)
+
+    def run_script(self, *command):
+        # The package tools are stood in (everything installed), and cmake ends the command
+        # right after the lines that say what this host runs.
+        self.script(os.path.join("bin", "dpkg-query"), "printf 'install ok installed'\n")
+        self.script(os.path.join("bin", "cmake"), 'echo "cmake $*"; exit 3\n')
+        env = dict(os.environ, PATH=self.path("bin") + os.pathsep + os.environ["PATH"])
+        for name in ("SETUP_PROBE32", "SETUP_WINE_BUILD", "SETUP_GUEST", "SETUP_HOST32",
+                     "SETUP_WINE_LOADER32", "SETUP_WINE_LOADER64"):
+            env.pop(name, None)
+        return subprocess.run(list(command), cwd=ROOT, env=env, capture_output=True, text=True,
+                              timeout=60)
+
+    def test_the_probe_answers_with_its_own_status_and_leaves_nothing(self):
+        self.assertIn(self.host32, ("0", "1"))
+        self.assertEqual(self.status, "0" if self.host32 == "1" else "1")
+        if self.simulated:
+            self.assertEqual(self.host32, "0")
+            self.assertRegex(self.why, "killed by SIGSYS|Exec format error")
         leftovers = [n for n in os.listdir(os.path.join(ROOT, "build")) if n.startswith(".probe32")]
         self.assertEqual(leftovers, [])
         loader = "/usr/lib/wine/wine"
-        if os.access(loader, os.X_OK):
-            w = subprocess.run([loader, "--version"], capture_output=True, text=True)
-            if w.returncode == 0:
-                self.assertEqual(answer, "1", "Wine's 32-bit loader runs, the probe says it cannot")
-            elif "Exec format error" in w.stderr:
-                self.assertEqual(answer, "0", "Wine's 32-bit loader cannot run, the probe says it can")
+        if os.access(loader, os.X_OK):  # Wine's 32-bit loader, where installed, agrees
+            runs = subprocess.run([loader, "--version"], capture_output=True).returncode == 0
+            self.assertEqual(runs, self.host32 == "1")
+
+    def test_the_bootstrap_asks_for_what_this_host_runs(self):
+        env = dict(os.environ, PATH=self.path("bin") + os.pathsep + os.environ["PATH"],
+                   STATE=self.state, CODENAME=CODENAME, SETUP_APT_PAUSE="0")
+        env.pop("SETUP_PROBE32", None)
+        r = subprocess.run([os.path.join(ROOT, "scripts/bootstrap.sh")], env=env,
+                           capture_output=True, text=True, timeout=60)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        i386 = any("i386" in c for c in self.installs()) or "dpkg --add-architecture i386" in self.calls()
+        self.assertEqual(i386, self.host32 == "1", self.calls())
+        self.assertIn("this host runs 32-bit x86 code" if self.host32 == "1" else
+                      "this host runs 64-bit code only (%s)" % self.why, r.stdout)
+
+    def test_both_commands_say_which_build_runs_here_and_the_demo_no_more(self):
+        tests = self.run_script("scripts/test.sh")
+        demo = self.run_script("scripts/run-demo.sh")
+        for r in (tests, demo):
+            self.assertEqual(r.returncode, 3, r.stdout + r.stderr)  # stopped at cmake, as planned
+        if self.host32 == "1":
+            self.assertIn("wine: running the win32 build, the product (this host runs 32-bit x86 code)\n",
+                          tests.stdout)
+            self.assertNotIn("guest", tests.stdout)
+        else:
+            build = "wine: running the win64 build (this host runs 64-bit code only: %s)\n" % self.why
+            self.assertIn(build, tests.stdout)
+            self.assertIn("wine: the win32 build's end-to-end tests run in an emulated guest that runs 32-bit "
+                          "code (this host cannot: %s)\n" % self.why, tests.stdout)
+            self.assertEqual(demo.stdout.splitlines()[0], build.strip())
+        self.assertEqual([l for l in demo.stdout.splitlines() if l.startswith("wine: ")],
+                         [l for l in tests.stdout.splitlines() if l.startswith("wine: ")][:1])
+        self.assertIn("cmake --workflow --preset native", tests.stdout)
+        self.assertIn("cmake --workflow --preset " + ("win32" if self.host32 == "1" else "win64"), demo.stdout)
+
+
+class No32Launcher(unittest.TestCase):
+    """tests/tools/no32, which refuses every 32-bit system call for the second pass."""
+
+    def test_a_32_bit_program_fails_under_it_and_a_64_bit_one_runs(self):
+        no32 = os.environ.get("SETUP_NO32_LAUNCHER")
+        if not no32:
+            self.skipTest("SETUP_NO32_LAUNCHER names no launcher (ctest gives the built one)")
+        r = subprocess.run([no32, "sh", "-c", 'echo "$SETUP_NO32"'], capture_output=True, text=True, timeout=30)
+        if r.returncode == 77:
+            self.skipTest(r.stdout.strip())
+        self.assertEqual((r.returncode, r.stdout), (0, "1\n"))
+        os.makedirs(os.path.join(ROOT, "build"), exist_ok=True)
+        with tempfile.TemporaryDirectory(dir=os.path.join(ROOT, "build")) as scratch:
+            program = os.path.join(scratch, "exit0")
+            subprocess.run(["bash", "-c", 'source scripts/host-probe.sh; setup_probe32_write "$0"', program],
+                           cwd=ROOT, check=True)
+            r = subprocess.run(["bash", "-c", '"$0"; echo "status $?"', program], capture_output=True, text=True)
+            print("\nno32: the 32-bit program alone: %s" % r.stdout.strip(), file=sys.stderr)
+            r = subprocess.run([no32, "bash", "-c", '"$0"; echo "status $?"', program], capture_output=True,
+                               text=True, timeout=30)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertNotEqual(r.stdout.strip(), "status 0")
+            self.assertFalse([n for n in os.listdir(os.path.dirname(no32)) if n.startswith(".no32-probe")])
+
+
+def second_pass(no32):
+    """The host-kind checks again as on a host that runs 64-bit code only; exits 77 (skipped)
+    with one line where that pass was the first one, or where no32 cannot simulate one."""
+    status, host32, why = probe()
+    if host32 != "1":
+        print("tools.bootstrap.no32: this host runs 64-bit code only (%s): the first pass was this pass" % why)
+        return 77
+    return subprocess.run([no32, sys.executable, os.path.abspath(__file__), "ThisHost", "-v"]).returncode
 
 
 if __name__ == "__main__":
+    if sys.argv[1:2] == ["--no32"]:
+        sys.exit(second_pass(sys.argv[2]))
     unittest.main(verbosity=2)

@@ -134,10 +134,13 @@ class GuestRun(Scratch):
     def start(self, guest_script, bound=None, modules="alpha beta gamma"):
         self.write("bin/qemu-system-x86_64", textwrap.dedent(FAKE_QEMU % guest_script), 0o755)
         self.write("build/CTestTestfile.cmake", ctest_file(self.MODULES))
+        self.write("native/CTestTestfile.cmake", "".join(
+            'add_test(%s "/usr/bin/python3" "/src/test_bootstrap.py")\n' % n
+            for n in ("tools", "tools.bootstrap", "tools.bootstrap.no32")))
         env = dict(os.environ, PATH=self.path("bin") + os.pathsep + os.environ["PATH"],
                    SETUP_GUEST_MODULES=modules, SETUP_GUEST_MIRROR=UNREACHABLE)
         cmd = [sys.executable, BOOT, "--build", self.path("build"), "--out", self.path("out"),
-               "--image", self.fake_image(), *self.MODULES]
+               "--image", self.fake_image(), "--native", self.path("native"), *self.MODULES]
         if bound:
             cmd += ["--bound", str(bound)]
         return subprocess.Popen(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
@@ -189,14 +192,15 @@ class GuestRun(Scratch):
                     json.dump({"exit_code": outcomes[test["name"]], "seconds": 12.5,
                                "timeout": plan["module_timeout"]}, f)
             """), "    ").strip()
-        r, _ = self.boot(guest)
+        r, _ = self.boot(guest, modules="host,alpha beta gamma")
         self.assertEqual(r.returncode, 0, r.stderr)
         with open(self.path("out", "plan.json")) as f:
             plan = json.load(f)
         self.assertEqual([t["name"] for t in plan["tests"]],
-                         ["e2e.prefix_template", "e2e.alpha", "e2e.beta", "e2e.gamma"])
-        self.assertEqual(plan["tests"][1]["env"]["SETUP_E2E_BUDGET"], "400")
-        self.assertEqual(plan["tests"][1]["cwd"], "/src")
+                         ["tools.bootstrap", "tools.bootstrap.no32",
+                          "e2e.prefix_template", "e2e.alpha", "e2e.beta", "e2e.gamma"])
+        self.assertEqual(plan["tests"][3]["env"]["SETUP_E2E_BUDGET"], "400")
+        self.assertEqual(plan["tests"][3]["cwd"], "/src")
 
         code, out = self.report("alpha")
         self.assertEqual(code, 0)

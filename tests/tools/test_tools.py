@@ -68,7 +68,7 @@ class WineBuildChoice(Scratch):
             env["SETUP_WINE_BUILD"] = forced
         if guest is not None:
             env["SETUP_GUEST"] = guest
-        r = subprocess.run(["bash", "-c", 'source scripts/wine-build.sh && setup_choose_wine_build && '
+        r = subprocess.run(["bash", "-c", 'source scripts/wine-build.sh && setup_choose_wine_build --tests && '
                             'echo "chose=$SETUP_WINE_BUILD|$SETUP_WINE_CHOICE" && '
                             'echo "guest=$SETUP_WINE_GUEST"'],
                            cwd=ROOT, env=env, capture_output=True, text=True, timeout=30)
