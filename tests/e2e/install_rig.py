@@ -666,8 +666,18 @@ def slow_source_env(prefix, rate=SLOW_RATE):
     shim = os.path.join(os.path.dirname(os.path.abspath(we.env_path("SETUP_E2E_UIA"))), "slowread", "slowread.so")
     if not os.path.isfile(shim):
         raise we.E2EError("%s is missing (built with the end-to-end tests)" % shim)
+    fd, flag = tempfile.mkstemp(prefix="slow-", dir=prefix.root)
+    os.close(fd)
     return dict(prefix.env, LD_PRELOAD=shim, SETUP_SLOW_FILES="/".join(row[0] for row in MANIFEST),
-                SETUP_SLOW_RATE=str(int(rate)))
+                SETUP_SLOW_RATE=str(int(rate)), SETUP_SLOW_WHILE=flag)
+
+
+def full_speed(env):
+    """The rest of a slowed run at full speed: for a test that has seen what it waited for."""
+    try:
+        os.remove(env["SETUP_SLOW_WHILE"])
+    except FileNotFoundError:
+        pass
 
 
 def gauge_percent_during(row):
@@ -709,7 +719,8 @@ def capture_wizard(prefix):
     Returns ({name: snapshot}, {name: Screenshot}, the Session)."""
     snaps, shots = {}, {}
     # Read slowly, the copy run lasts long enough for the mid-run capture on any machine.
-    w = Session(prefix, env=slow_source_env(prefix))
+    slow = slow_source_env(prefix)
+    w = Session(prefix, env=slow)
     try:
         w.wait_welcome()
         shots["welcome"] = painted_shot(prefix, WELCOME, "welcome", also=backdrop_painted(prefix))
@@ -738,6 +749,7 @@ def capture_wizard(prefix):
             return (before, shot) if after and captions(after) == captions(before) else None
         snaps["copying"], shots["copying"] = we.wait_for(consistent_shot, RUN_TIMEOUT,
                                                          what="a screenshot of one row of the copy run")
+        full_speed(slow)
         w.finish(screen=True)
         snaps["final"] = w.messages[0].snapshot
         shots["final"] = w.messages[0].shot

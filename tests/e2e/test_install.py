@@ -133,7 +133,8 @@ class InputDuringTheCopy(rig.RigCase):
     end the run nor answer the final message in the user's place."""
 
     def test_keys_and_clicks_during_the_copy_do_not_dismiss_the_final_message(self):
-        run = self.session(env=rig.slow_source_env(self.p))
+        slow = rig.slow_source_env(self.p)
+        run = self.session(env=slow)
         run.to_destination()
         run.start_copy()
         # Clicks on the close boxes of the copy window and of the backdrop, found while nothing
@@ -147,6 +148,7 @@ class InputDuringTheCopy(rig.RigCase):
                        "mousemove", *backdrop_box, "click", "1",
                        "key", "Return", "alt+F4", "Return")
         self.assertIsNotNone(rig.copy_snapshot(run), "the copy run was over before the input was given")
+        rig.full_speed(slow)
         run.finish()
         self.assertEqual(run.message_keys(), [rig.SUCCESS])
         self.assertEqual(run.exit_code, rig.EXIT_INSTALLED)

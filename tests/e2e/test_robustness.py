@@ -21,7 +21,9 @@ import wineenv as we  # noqa: E402
 import install_rig as rig  # noqa: E402
 
 MAGENTA = (255, 0, 255)
-ANSWER_MS = 300  # what a screen reader or the system waits for an answer
+# What a screen reader or the system waits for an answer (where everything is slower, by SLOW:
+# still well under the five seconds after which the system takes a window for hung).
+ANSWER_MS = int(300 * we.SLOW)
 COVERED_ROW = 16  # COMDLG32.OC_, 610,000 bytes: about two seconds at the slowed rate
 
 
@@ -116,7 +118,8 @@ class SlowMedium(rig.RigCase):
     by force leaves no temporary file."""
 
     def start_slow(self):
-        run = self.session(env=rig.slow_source_env(self.p))
+        self.slow = rig.slow_source_env(self.p)
+        run = self.session(env=self.slow)
         run.to_destination()
         run.start_copy()
         we.wait_for(lambda: rig.copy_snapshot(run), rig.RUN_TIMEOUT, what="the copy run")
@@ -167,6 +170,7 @@ class SlowMedium(rig.RigCase):
         self.assertTrue(self.copying(run), "the copy run did not go on")
         # Answered at once, before the system would offer the user to end a program that does not.
         self.assertLess(took, 5 * we.SLOW)
+        rig.full_speed(self.slow)
         run.finish()
         self.assert_installed(run, rig.DEFAULT_DEST)
 

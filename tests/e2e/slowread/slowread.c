@@ -5,6 +5,8 @@
  *   SETUP_SLOW_FILES  the names of the slow files, without folder, separated by '/', compared
  *                     without regard to case (say LICENSE.TX_/README.TXT)
  *   SETUP_SLOW_RATE   bytes a second (default 320000)
+ *   SETUP_SLOW_WHILE  a file: reads are slowed only while it exists, so that a test can let the
+ *                     rest of a run go at full speed once it has seen what it waits for
  *
  * A read of such a file returns only after as long as the bytes it read would take at that rate. Other
  * files, and every other call, are left alone. Built for the Wine loader's architecture by the
@@ -50,9 +52,14 @@ static void wait_for(size_t bytes) {
     }
 }
 
+static int slowing(void) {
+    const char *flag = getenv("SETUP_SLOW_WHILE");
+    return !flag || !*flag || access(flag, F_OK) == 0;
+}
+
 /* What a read of `fd` returned, once the time its bytes take at the rate has passed. */
 static ssize_t slowed(int fd, ssize_t got) {
-    if (got > 0 && slow_file(fd)) wait_for((size_t)got);
+    if (got > 0 && slow_file(fd) && slowing()) wait_for((size_t)got);
     return got;
 }
 
