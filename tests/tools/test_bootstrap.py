@@ -221,7 +221,8 @@ class ThisHost(Apt):
     def run_script(self, *command):
         # The package tools are stood in (everything installed), and cmake ends the command
         # right after the lines that say what this host runs.
-        self.script(os.path.join("bin", "dpkg-query"), "printf 'install ok installed'\n")
+        self.script(os.path.join("bin", "dpkg-query"),
+                    'for p in "$@"; do case $p in -*) ;; *) echo "${p%%:*}:amd64 installed" ;; esac; done\n')
         self.script(os.path.join("bin", "cmake"), 'echo "cmake $*"; exit 3\n')
         env = dict(os.environ, PATH=self.path("bin") + os.pathsep + os.environ["PATH"])
         for name in ("SETUP_PROBE32", "SETUP_WINE_BUILD", "SETUP_GUEST", "SETUP_HOST32",
