@@ -49,6 +49,11 @@ def write_iso(folder, path, epoch):
         raise OSError("xorriso failed:\n" + r.stdout)
 
 
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def sha256(path):
     h = hashlib.sha256()
     with open(path, "rb") as f:

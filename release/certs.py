@@ -1,8 +1,10 @@
 """The checks of the signing certificate before anything is signed, with openssl: valid now,
-made for code signing, and its chain whole (up to SETUP_SIGN_CAFILE when that is set, else at
-least to its issuer, the intermediate that an offline machine cannot fetch). That the key
-matches the certificate, osslsigncode checks as it signs."""
+made for code signing, and its chain whole up to SETUP_SIGN_CAFILE (its intermediates in the
+signing settings: an offline machine cannot fetch them). That the key matches the certificate,
+osslsigncode checks as it signs. Revocation is not checked (that needs the network): the
+addresses the chain names for it are returned, for the release to say so."""
 
+import base64
 import calendar
 import os
 import re
@@ -10,6 +12,7 @@ import subprocess
 import tempfile
 import time
 
+from authenticode import fingerprint
 from sign import SignError
 
 CERT_PEM = re.compile(r"-----BEGIN CERTIFICATE-----.*?-----END CERTIFICATE-----\n?", re.S)
@@ -45,21 +48,25 @@ def _date(text):
 
 
 def describe(pem):
-    """The certificate's subject, serial, validity (epoch seconds) and extended key usages."""
-    code, out = _openssl("x509", "-noout", "-subject", "-serial", "-startdate", "-enddate",
-                         "-ext", "extendedKeyUsage", "-nameopt", "RFC2253", stdin=pem)
+    """The certificate's subject, serial, validity (epoch seconds), extended key usages, SHA-256
+    fingerprint and the addresses it names for revocation checks (CRL and OCSP)."""
+    code, out = _openssl("x509", "-noout", "-subject", "-serial", "-startdate", "-enddate", "-ext",
+                         "extendedKeyUsage,crlDistributionPoints,authorityInfoAccess", "-nameopt", "RFC2253", stdin=pem)
     if code:
         raise SignError("the signing certificate cannot be read: " + out.strip())
     field = dict(re.findall(r"^(subject|serial|notBefore|notAfter)=(.*)$", out, re.M))
     usage = re.search(r"X509v3 Extended Key Usage:.*\n\s*(.*)", out)
+    body = "".join(pem.strip().splitlines()[1:-1])
     return {"subject": field["subject"].strip(), "serial": field["serial"].strip(),
             "not_before": _date(field["notBefore"]), "not_after": _date(field["notAfter"]),
-            "usages": [u.strip() for u in usage.group(1).split(",")] if usage else []}
+            "usages": [u.strip() for u in usage.group(1).split(",")] if usage else [],
+            "fingerprint": fingerprint(base64.b64decode(body)),
+            "revocation": [u for l in out.splitlines() if "CA Issuers" not in l for u in re.findall(r"URI:(\S+)", l)]}
 
 
 def check(signing, now=None):
     """Fails with one line unless the signing certificate is valid now, is for code signing and
-    has its chain; returns its description."""
+    has its chain; returns its description, with "revocation" the addresses its whole chain names."""
     now = time.time() if now is None else now
     leaf, others = certificates(signing)
     cert = describe(leaf)
@@ -77,16 +84,13 @@ def check(signing, now=None):
             f.write(leaf)
         with open(others_file, "w") as f:
             f.write("".join(others))
-        if signing.cafile:
-            args = ["-CAfile", signing.cafile] + (["-untrusted", others_file] if others else [])
-            what = "SETUP_SIGN_CAFILE"
-        else:
-            args = ["-partial_chain", "-CAfile", others_file]
-            what = "its issuer"
-        code, out = _openssl("verify", *args, leaf_file) if others or signing.cafile else (1, "")
+        args = ["-CAfile", signing.cafile] + (["-untrusted", others_file] if others else [])
+        code, out = _openssl("verify", *args, leaf_file)
     if code:
         reason = re.findall(r"error \d+ at \d+ depth lookup: (.*)", out)
-        raise SignError("the signing certificate's chain up to %s is not in the signing settings (%s): without "
-                        "its intermediates Windows shows an unknown publisher; nothing was written"
-                        % (what, reason[0] if reason else "no issuer certificate given"))
+        raise SignError("the signing certificate's chain up to SETUP_SIGN_CAFILE is not in the signing settings (%s): "
+                        "without its intermediates Windows shows an unknown publisher; nothing was written"
+                        % (reason[0] if reason else "no issuer certificate given"))
+    for other in others:
+        cert["revocation"] += [u for u in describe(other)["revocation"] if u not in cert["revocation"]]
     return cert

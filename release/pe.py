@@ -19,18 +19,24 @@ def is_pe(path):
         return _pe_offset(f) is not None
 
 
-def is_signed(path):
-    """A PE file with an Authenticode signature: its certificate table (data directory 4) is
-    not empty."""
+def certificate_table(path):
+    """(file offset, size) of the certificate table (data directory 4), (0, 0) without one;
+    None when the file is not a PE file."""
     with open(path, "rb") as f:
         offset = _pe_offset(f)
         if offset is None:
-            return False
+            return None
         f.seek(offset + 24)
         magic = f.read(2)
         if len(magic) < 2:
-            return False
+            return None
         directories = offset + 24 + {0x10B: 96, 0x20B: 112}.get(struct.unpack("<H", magic)[0], 0)
         f.seek(directories + 4 * 8)
         entry = f.read(8)
-        return len(entry) == 8 and struct.unpack("<II", entry)[1] != 0
+        return struct.unpack("<II", entry) if len(entry) == 8 else None
+
+
+def is_signed(path):
+    """A PE file with an Authenticode signature: its certificate table is not empty."""
+    table = certificate_table(path)
+    return table is not None and table[1] != 0

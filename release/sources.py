@@ -10,6 +10,7 @@ ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)),
 ROWS = 20
 
 _ROW = re.compile(r'\{L"([^"]+)",\s*L"([^"]+)",\s*Folder::\w+\}')
+_PROGRAM = re.compile(r'\bProgramFile\s*=\s*L"([^"]+)"')
 _PROJECT = re.compile(r"^project\(Setup VERSION (\d+(?:\.\d+){0,3})\b", re.M)
 
 
@@ -28,6 +29,15 @@ def manifest_rows():
     if len(rows) != ROWS:
         raise SourceError("install/Constants.h: %d manifest rows found, not %d" % (len(rows), ROWS))
     return rows
+
+
+def program():
+    """The source name of the manifest's own program, the one the shortcut starts (QV99.EX_)."""
+    m = _PROGRAM.search(_read("install/Constants.h"))
+    rows = [s for s, installed in manifest_rows() if m and installed.upper() == m.group(1).upper()]
+    if len(rows) != 1:
+        raise SourceError("install/Constants.h: no manifest row installs the ProgramFile")
+    return rows[0]
 
 
 def version():

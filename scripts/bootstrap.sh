@@ -20,7 +20,7 @@ packages=(
   wine wine64
   xvfb xdotool imagemagick x11-apps fonts-liberation fonts-wine
   clang libclang-rt-14-dev
-  osslsigncode xorriso openssl softhsm2 libengine-pkcs11-openssl git
+  osslsigncode xorriso openssl softhsm2 libengine-pkcs11-openssl minisign git
 )
 if setup_host_runs_32bit; then
   packages+=(wine32:i386)
@@ -32,11 +32,16 @@ if [ "${1:-}" = --guest ]; then
   packages+=(qemu-system-x86 debootstrap e2fsprogs)
 fi
 
+# One query for all of them (the release command runs this first every time): "name:arch" of
+# each one installed.
+present=" $(dpkg-query -W -f='${Package}:${Architecture} ${db:Status-Status}\n' "${packages[@]}" 2>/dev/null |
+  while read -r p status; do [ "$status" != installed ] || printf '%s ' "$p"; done || true)"
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
+  case "$p" in
+    *:*) [[ $present == *" $p "* ]] || missing+=("$p") ;;
+    *) [[ $present == *" $p:"* ]] || missing+=("$p") ;;
+  esac
 done
 
 if [ ${#missing[@]} -eq 0 ]; then

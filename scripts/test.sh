@@ -41,8 +41,9 @@ else
 fi
 if [ "$SETUP_WINE_GUEST" = 1 ]; then
   wait "$image" || { cat "$guest_log"; echo "test: the guest image could not be built" >&2; exit 1; }
-  # The signed release that the guest installs is made here first: it builds in the win32 tree,
-  # as the release that reproducible.sh makes below does, and the two must not run at once.
+  # The signed release that the guest installs is made here first: it builds the commit in
+  # build/from-commit/, as the release that reproducible.sh makes below does (reusing that
+  # build), and the release command runs one at a time.
   ctest --preset win32 -R '^release\.signed$'
   setsid ctest --preset win32-guest --fixture-exclude-setup release >>"$guest_log" 2>&1 &
   guest=$!

@@ -4,11 +4,13 @@
 #   tests/release/make_test_ca.sh DIR
 # DIR/root.pem         the authority's root (SETUP_SIGN_CAFILE)
 # DIR/chain.pem        the signing certificate and its intermediate (SETUP_SIGN_CERTS)
-# DIR/signer.p12       the same with the key (SETUP_SIGN_PKCS12), DIR/password its password
+# DIR/signer.p12       the same with the key (SETUP_SIGN_PKCS12), DIR/password its password; the
+#                      signing certificate names revocation addresses that nothing answers at
 # DIR/tsa.pem, tsa.key a time-stamping certificate and key for tests/release/tsa_server.py
 # DIR/expired.pem, nocodesign.pem, otherkey.pem, nointermediate.pem: chains that must be refused
 # DIR/vendor/signer.p12, password: a second authority's signer, for a payload signed already;
 #                      DIR/vendor/tsa.pem, tsa.key: its time stamps, which SETUP_SIGN_CAFILE refuses
+# DIR/minisign.key, minisign.pub: a minisign key without a password (SETUP_SIGN_MINISIGN_KEY)
 # DIR/token/           a SoftHSM2 token holding the signing key (see make_token below):
 #                      softhsm2.conf (SOFTHSM2_CONF), pin (SETUP_SIGN_PIN_FILE), uri (SETUP_SIGN_KEY)
 set -Eeuo pipefail
@@ -36,6 +38,9 @@ now=$(date -u +%Y%m%d%H%M%SZ)
 later=$(date -u -d '+2 years' +%Y%m%d%H%M%SZ)
 ca_ext=("basicConstraints=critical,CA:true" "keyUsage=critical,keyCertSign,cRLSign")
 leaf=("basicConstraints=critical,CA:false" "keyUsage=critical,digitalSignature")
+# Where a public authority's certificates say revocation is checked (.invalid: no such host).
+revocation=("crlDistributionPoints=URI:http://crl.setup-test.invalid/intermediate.crl"
+            "authorityInfoAccess=OCSP;URI:http://ocsp.setup-test.invalid/")
 
 authority() {  # authority PREFIX NAME: a self-signed root PREFIX-root.pem/.key
   newkey "$1.key"
@@ -47,7 +52,8 @@ newkey inter.key
 issue inter "Setup test intermediate" root inter.key "$now" "$later" "${ca_ext[@]}"
 
 newkey signer.key
-issue signer "Quorvant Software test signer" inter signer.key "$now" "$later" "${leaf[@]}" extendedKeyUsage=codeSigning
+issue signer "Quorvant Software test signer" inter signer.key "$now" "$later" "${leaf[@]}" "${revocation[@]}" \
+  extendedKeyUsage=codeSigning
 issue expired "Quorvant Software test signer" inter signer.key 20200101000000Z 20210101000000Z "${leaf[@]}" extendedKeyUsage=codeSigning
 issue nocodesign "Quorvant Software test signer" inter signer.key "$now" "$later" "${leaf[@]}" extendedKeyUsage=serverAuth
 newkey other.key
@@ -72,6 +78,8 @@ issue vendor/tsa "Vendor test time stamps" vendor/root vendor/tsa.key "$now" "$l
 openssl rand -hex 16 >vendor/password
 openssl pkcs12 -export -inkey vendor/signer.key -in vendor/signer.pem -passout file:vendor/password \
   -out vendor/signer.p12
+
+minisign -G -W -p minisign.pub -s minisign.key >&2
 
 # The token: SoftHSM2's store under DIR/token, the key imported and its file removed.
 mkdir -p token/store

@@ -4,7 +4,7 @@
 # (make_test_ca.sh, tsa_server.py).
 #   tests/release/signed_release.sh win32|win64 WORK
 # WORK/ca/        the authority, token, certificates and PIN
-# WORK/signed/    the release
+# WORK/signed/    the output folder, the release in WORK/signed/<version>/
 # WORK/signed.log what the command printed
 # WORK/argv.log   every osslsigncode and openssl command line, recorded by stand-ins first on PATH
 # WORK/env        the signing settings, for the tests that run the command again
@@ -22,8 +22,9 @@ for tool in osslsigncode openssl; do
   chmod +x "$work/bin/$tool"
 done
 
-# The time-stamp server, for this release only: it stops by itself after two minutes at most.
-python3 "$here/tsa_server.py" "$work/ca" "$work/tsa.port" 120 &
+# The time-stamp server, for this release only: it stops by itself after ten minutes at most
+# (the first release in a checkout builds the commit before it signs).
+python3 "$here/tsa_server.py" "$work/ca" "$work/tsa.port" 600 &
 tsa=$!
 trap 'kill $tsa 2>/dev/null || true' EXIT
 for _ in $(seq 100); do [ -s "$work/tsa.port" ] && break; kill -0 $tsa || exit 1; sleep 0.1; done
@@ -38,6 +39,7 @@ SETUP_SIGN_KEY=$(cat "$work/ca/token/uri")
 SETUP_SIGN_CERTS=$work/ca/chain.pem
 SETUP_SIGN_PIN_FILE=$work/ca/token/pin
 SETUP_SIGN_CAFILE=$work/ca/root.pem
+SETUP_SIGN_MINISIGN_KEY=$work/ca/minisign.key
 ENV
 # A tree with changes under test is released as such (BUILDINFO says so; --verify then fails).
 dirty=()

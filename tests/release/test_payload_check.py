@@ -68,7 +68,7 @@ class PayloadCheck(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stdout)
         self.assertEqual([l for l in r.stdout.splitlines() if "UNSIGNED" in l],
                          ["release: UNSIGNED (--unsigned): Windows will name no publisher"])
-        folder = os.path.join(self.out, NAME)
+        folder = os.path.join(self.out, "1.00", NAME)
         self.assertEqual(sorted(os.listdir(folder)), sorted(os.listdir(DISK) + ["BUILDINFO"]))
         with open(os.path.join(folder, "BUILDINFO")) as f:
             self.assertIn("signed: no (--unsigned)", f.read())

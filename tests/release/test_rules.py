@@ -1,11 +1,15 @@
 """The release command's rules (ctest release.rules), run against a copy of the signed release
 that signed_release.sh made in WORK as the earlier release: each refusal prints its line,
 writes nothing and leaves the earlier release whole; a payload program signed already comes
-out byte for byte; a release replaces every file of an earlier one, of any version.
+out byte for byte once its signature checks out; an earlier release's signed programs are
+shipped again where their bytes are this build's; a release replaces its own version's files
+and no other version's.
 
   test_rules.py BUILD WORK
 """
 
+import fcntl
+import hashlib
 import os
 import shutil
 import socket
@@ -18,6 +22,7 @@ import unittest
 BUILD = WORK = None
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 NAME = "Quorvant99-Setup-1.00"
+VERSION = "1.00"
 
 
 def snapshot(folder):
@@ -55,11 +60,57 @@ class Rules(unittest.TestCase):
 
     def assert_refused(self, line, *args, env=None, root=ROOT):
         before = snapshot(self.out)
-        code, out = self.release(*args, env=env, root=root)
-        self.assertEqual(code, 1, out)
-        self.assertIn("release: " + line, out)
-        self.assertTrue(out.rstrip().endswith("nothing was written"), out)
-        self.assertTrue(snapshot(self.out) == before, "the earlier release changed:\n" + out)
+        code, self.output = self.release(*args, env=env, root=root)
+        self.assertEqual(code, 1, self.output)
+        self.assertIn("release: " + line, self.output)
+        self.assertTrue(self.output.rstrip().endswith("nothing was written"), self.output)
+        self.assertTrue(snapshot(self.out) == before, "the earlier release changed:\n" + self.output)
+
+    def secret(self, name, text, mode=0o600):
+        path = os.path.join(self.root, name)
+        with open(path, "w") as f:
+            f.write(text)
+        os.chmod(path, mode)
+        return path
+
+    def test_settings_that_put_a_secret_or_the_release_at_risk(self):
+        pin = signing_env()["SETUP_SIGN_PIN_FILE"]
+        with open(pin) as f:
+            shown = self.secret("pin", f.read(), 0o644)
+        key = signing_env()["SETUP_SIGN_KEY"]
+        for env, line in (
+                (signing_env(SETUP_SIGN_CAFILE=None), "SETUP_SIGN_CAFILE is not set: a signed release needs the root"),
+                (signing_env(SETUP_SIGN_PIN_FILE=shown), "SETUP_SIGN_PIN_FILE: %s can be read or written by others "
+                                                         "(mode 0644): chmod 600 it" % shown),
+                (signing_env(SETUP_SIGN_KEY=key + ";pin-value=1234"), "SETUP_SIGN_KEY holds the PIN (pin-value=)")):
+            with self.subTest(line):
+                self.assert_refused(line, "--allow-dirty", "--no-timestamp", env=env)
+                self.assertNotIn("1234", self.output)
+
+    def with_signings_counted(self, env):
+        """`env` with an osslsigncode first on PATH that notes each signing; the count, later."""
+        os.makedirs(os.path.join(self.root, "bin"), exist_ok=True)
+        log, tool = os.path.join(self.root, "bin", "signings"), os.path.join(self.root, "bin", "osslsigncode")
+        with open(tool, "w") as f:
+            f.write('#!/bin/sh\n[ "$1" = sign ] && echo >>"%s"\nexec "%s" "$@"\n' % (log, shutil.which("osslsigncode")))
+        os.chmod(tool, 0o755)
+        env["PATH"] = os.path.dirname(tool) + os.pathsep + env["PATH"]
+        return lambda: os.path.getsize(log) if os.path.exists(log) else 0
+
+    def test_a_wrong_pin_is_named_and_tried_once(self):
+        shutil.rmtree(self.out)  # a first release: its output folder goes with it
+        env = signing_env(SETUP_SIGN_PIN_FILE=self.secret("pin", "000000\n"))
+        signings = self.with_signings_counted(env)
+        self.assert_refused("the token refused the PIN in %s: a token locks itself after a few wrong PINs"
+                            % env["SETUP_SIGN_PIN_FILE"], "--allow-dirty", "--no-timestamp", env=env)
+        self.assertEqual(signings(), 1)
+
+    def test_one_run_at_a_time(self):
+        held = os.open(self.root, os.O_RDONLY | os.O_DIRECTORY)  # the folder that holds the output folder
+        self.addCleanup(os.close, held)
+        fcntl.flock(held, fcntl.LOCK_EX)
+        self.assert_refused("another release or --verify is running (it holds %s): one at a time"
+                            % os.path.realpath(self.root), "--allow-dirty", "--no-timestamp")
 
     def payload(self):
         folder = os.path.join(self.root, "payload")
@@ -81,14 +132,25 @@ class Rules(unittest.TestCase):
     def test_a_signed_release_without_a_time_stamp_server(self):
         self.assert_refused("SETUP_SIGN_TIMESTAMP_URL is not set", "--allow-dirty")
 
-    def test_the_time_stamp_server_down(self):
+    def silent_server(self):
+        """A time-stamp server's address that takes the request and never answers."""
+        server = socket.socket()
+        self.addCleanup(server.close)
+        server.bind(("127.0.0.1", 0))
+        server.listen(8)
+        return "http://127.0.0.1:%d/" % server.getsockname()[1]
+
+    def test_the_time_stamp_servers_down_or_silent(self):
         with socket.socket() as s:  # a port that was free a moment ago, with nothing listening
             s.bind(("127.0.0.1", 0))
             port = s.getsockname()[1]
-        env = signing_env(SETUP_SIGN_TIMESTAMP_URL="http://127.0.0.1:%d/" % port)
-        self.assert_refused("no time stamp for ", "--allow-dirty", env=env)
+        silent = self.silent_server()
+        env = signing_env(SETUP_SIGN_TIMESTAMP_URL="http://127.0.0.1:%d/ %s" % (port, silent),
+                          SETUP_TIMESTAMP_TIMEOUT="2")
+        self.assert_refused("no time stamp for QV99.EX_: http://127.0.0.1:%d/ (" % port, "--allow-dirty", env=env)
+        self.assertIn(", %s (no answer within 2 s); nothing was written" % silent, self.output)
 
-    def test_a_time_stamp_of_another_authority(self):
+    def test_a_time_stamp_of_another_authority_after_a_silent_server(self):
         portfile = os.path.join(self.root, "port")
         server = subprocess.Popen([sys.executable, os.path.join(os.path.dirname(__file__), "tsa_server.py"),
                                    os.path.join(self.ca, "vendor"), portfile, "60"], stdin=subprocess.DEVNULL)
@@ -98,7 +160,8 @@ class Rules(unittest.TestCase):
         while not os.path.exists(portfile) and server.poll() is None and time.monotonic() < deadline:
             time.sleep(0.05)
         with open(portfile) as f:
-            env = signing_env(SETUP_SIGN_TIMESTAMP_URL="http://127.0.0.1:%d/" % int(f.read()))
+            urls = "%s http://127.0.0.1:%d/" % (self.silent_server(), int(f.read()))
+        env = signing_env(SETUP_SIGN_TIMESTAMP_URL=urls, SETUP_TIMESTAMP_TIMEOUT="2")
         self.assert_refused("QV99.EX_: does not verify against SETUP_SIGN_CAFILE, time stamp included",
                             "--allow-dirty", env=env)
 
@@ -138,6 +201,10 @@ class Rules(unittest.TestCase):
                         "-q", "--allow-empty", "-am", "the release command under test"], check=True)
         preflight = ["python3", "-B", os.path.join(clone, "release", "make_release.py"), "preflight", "--out",
                      self.out, "--build", BUILD, "--no-timestamp"]
+        # An earlier release's output inside the checkout is not a change: git does not track it.
+        os.makedirs(os.path.join(clone, "out", VERSION))
+        with open(os.path.join(clone, "out", VERSION, "SHA256SUMS"), "w") as f:
+            f.write("\n")
         clean = subprocess.run(preflight, env=signing_env(), capture_output=True, text=True)
         self.assertEqual(clean.returncode, 0, "the clean clone was refused: " + clean.stdout)
         with open(os.path.join(clone, "README.md"), "a") as f:
@@ -156,17 +223,46 @@ class Rules(unittest.TestCase):
                        check=True, stdout=subprocess.DEVNULL)
         return payload, program
 
-    def test_a_payload_program_signed_already_keeps_its_signature_and_every_old_file_goes(self):
+    def test_a_payload_signature_of_an_authority_not_given_is_read_before_the_token_and_refused(self):
         payload, program = self.vendor_signed_payload()
-        open(os.path.join(self.out, "Quorvant99-Setup-0.99.zip"), "wb").close()  # an earlier version's
-        code, out = self.release("--allow-dirty", "--no-timestamp", "--payload", payload)
+        # A vendor's control, a program too, named after the files the release signs.
+        os.replace(program, os.path.join(payload, "THREED32.OC_"))
+        shutil.copyfile(os.path.join(WORK, "..", "disk", "QV99.EX_"), program)
+        env = signing_env()
+        signings = self.with_signings_counted(env)
+        self.assert_refused("THREED32.OC_: signed by /CN=Vendor test signer, which does not verify against "
+                            "SETUP_SIGN_CAFILE", "--allow-dirty", "--no-timestamp", "--payload", payload, env=env)
+        self.assertEqual(signings(), 0)
+
+    def test_a_payload_signature_kept_other_programs_unsigned_signatures_reused_and_other_versions_left(self):
+        payload, program = self.vendor_signed_payload()
+        other = os.path.join(payload, "MSVBVM50.DLL")  # a program of the vendor's, not the manifest's own
+        shutil.copyfile(os.path.join(WORK, "..", "disk", "STKIT432.DLL"), other)
+        earlier = os.path.join(self.out, "0.99")
+        os.rename(os.path.join(self.out, VERSION), earlier)  # an earlier version's release
+        before = snapshot(earlier)
+        env = signing_env(SETUP_SIGN_PAYLOAD_CAFILE=os.path.join(self.ca, "vendor", "root.pem"))
+        code, out = self.release("--allow-dirty", "--no-timestamp", "--payload", payload,
+                                 "--reuse", os.path.join(earlier, NAME), env=env)
         self.assertEqual(code, 0, out)
-        self.assertIn("release: signed already, their signatures kept byte for byte: QV99.EX_", out)
-        self.assertIn("release: signed with Authenticode (SHA-256): SETUP.EXE STKIT432.DLL\n", out)
-        with open(program, "rb") as a, open(os.path.join(self.out, NAME, "QV99.EX_"), "rb") as b:
-            self.assertTrue(a.read() == b.read(), "QV99.EX_ changed")
-        self.assertEqual(sorted(os.listdir(self.out)), [NAME, NAME + ".iso", NAME + ".zip", "SHA256SUMS"])
-        self.assertEqual([n for n in os.listdir(self.root) if "staging" in n], [])
+        self.assertIn("release: signed already, their signatures checked against SETUP_SIGN_PAYLOAD_CAFILE and kept "
+                      "byte for byte: QV99.EX_ (/CN=Vendor test signer)\n", out)
+        self.assertIn("release: unsigned programs of the payload, shipped as they are (only SETUP.EXE, STKIT432.DLL "
+                      "and QV99.EX_ are signed with the release's key): MSVBVM50.DLL\n", out)
+        self.assertIn("byte for byte (same bytes, same signer): SETUP.EXE STKIT432.DLL\n", out)
+        self.assertIn("release: signed with Authenticode (SHA-256): none (every signature reused)\n", out)
+        folder = os.path.join(self.out, VERSION, NAME)
+        for source, name in ((program, "QV99.EX_"), (other, "MSVBVM50.DLL"),
+                             (os.path.join(earlier, NAME, "SETUP.EXE"), "SETUP.EXE"),
+                             (os.path.join(earlier, NAME, "STKIT432.DLL"), "STKIT432.DLL")):
+            with open(source, "rb") as a, open(os.path.join(folder, name), "rb") as b:
+                self.assertTrue(a.read() == b.read(), name + " changed")
+        with open(os.path.join(WORK, "..", "disk", "STKIT432.DLL"), "rb") as f:
+            built = hashlib.sha256(f.read()).hexdigest()
+        with open(os.path.join(folder, "BUILDINFO")) as f:
+            self.assertIn("STKIT432.DLL: %s program, signature reused from %s\n" % (built, NAME), f.read())
+        self.assertTrue(snapshot(earlier)[0] == before[0], "the earlier version's release changed")
+        self.assertEqual(sorted(os.listdir(self.out)), ["0.99", VERSION])
 
     def test_a_payload_program_changed_after_it_was_signed(self):
         payload, program = self.vendor_signed_payload()

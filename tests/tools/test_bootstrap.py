@@ -61,9 +61,14 @@ APT_GET = r"""
     """
 
 DPKG_QUERY = r"""
-    eval "p=\${$#}"
-    grep -qx "$p" "$STATE/installed" 2>/dev/null && { printf 'install ok installed'; exit 0; }
-    exit 1
+    found=1
+    for p in "$@"; do
+      case $p in -*) continue ;; esac
+      grep -qx "$p" "$STATE/installed" 2>/dev/null || continue
+      case $p in *:*) echo "$p installed" ;; *) echo "$p:amd64 installed" ;; esac
+      found=0
+    done
+    exit $found
     """
 
 DPKG = r"""
@@ -217,7 +222,8 @@ class ThisHost(Apt):
         # The package tools are stood in (everything installed), what would start in the
         # background only says so, and cmake ends the command right after the lines that say
         # what this host runs.
-        self.script(os.path.join("bin", "dpkg-query"), "printf 'install ok installed'\n")
+        self.script(os.path.join("bin", "dpkg-query"),
+                    'for p in "$@"; do case $p in -*) ;; *) echo "${p%%:*}:amd64 installed" ;; esac; done\n')
         self.script(os.path.join("bin", "setsid"), 'echo "setsid $*"\n')
         self.script(os.path.join("bin", "cmake"), 'echo "cmake $*"; exit 3\n')
         env = dict(os.environ, PATH=self.path("bin") + os.pathsep + os.environ["PATH"])
