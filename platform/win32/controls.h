@@ -18,6 +18,7 @@
 namespace win32 {
 
 class FormWindow;
+class GaugeAccessible;
 
 // Control windows are numbered from here in the order of the form's table.
 constexpr UINT kFirstControlId = 1000;
@@ -38,6 +39,8 @@ class ControlWindow : public rt::NativeControl {
   virtual void PaintInto(HDC /*dc*/, const RECT& /*dirty*/) {}
   // Owner-drawn kinds draw one item.
   virtual void DrawItem(const DRAWITEMSTRUCT& /*item*/) {}
+  // The label that names this control has a new caption.
+  void Renamed();
 
   rt::Control& Control() const { return control_; }
   FormWindow& Form() const { return form_; }
@@ -61,17 +64,23 @@ class ControlWindow : public rt::NativeControl {
   void Subclass();
   // The kind's own handling of a message to its window; false leaves it to the system.
   virtual bool OnMessage(UINT /*msg*/, WPARAM /*wp*/, LPARAM /*lp*/, LRESULT& /*result*/) { return false; }
+  // A screen reader's WM_GETOBJECT; false leaves it to the system. A control named by a label
+  // has the system's object named by the label's caption.
+  virtual bool ReaderAsks(WPARAM wp, LPARAM lp, LRESULT& result);
+  // The window's last message (WM_NCDESTROY), before the system's procedure frees what it keeps.
+  virtual void WindowGone();
 
   HWND hwnd_ = nullptr;
   UniqueFont font_;
 
  private:
   LRESULT Default(UINT msg, WPARAM wp, LPARAM lp);
-  // A screen reader's WM_GETOBJECT; false leaves it to the kind and the system.
-  bool ReadersAsk(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+  // The caption of the label that names this control (not for a control without one).
+  const std::wstring& LabelCaption() const;
   FormWindow& form_;
   rt::Control& control_;
   WNDPROC original_ = nullptr;
+  bool annotated_ = false;  // the system's object is named by annotation
 };
 
 // The record of a control on a loaded form.
@@ -110,16 +119,20 @@ class PictureBoxWindow : public ControlWindow {
 
  protected:
   bool OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
+  bool ReaderAsks(WPARAM wp, LPARAM lp, LRESULT& result) override;
+  void WindowGone() override;
 
  private:
   void ImageChanged();
   void Paint();
+  void LetGaugeGo();
   Picture picture_;
   UniqueDc imageDc_;  // the persistent image, for boxes that are drawn on
   UniqueGdiObject imageBitmap_;
   HGDIOBJ imageOldBitmap_ = nullptr;
   SIZE imageSize_{};
   bool imagePending_ = false;  // the image has changed since the box last painted it
+  GaugeAccessible* gauge_ = nullptr;  // a gauge's object for readers, once one asked (a reference)
 };
 
 }  // namespace win32

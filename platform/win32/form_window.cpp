@@ -1,5 +1,6 @@
 #include "form_window.h"
 
+#include <string_view>
 #include <tuple>
 
 #include "boundary.h"
@@ -163,6 +164,13 @@ HWND FormWindow::ContainerWindow(const rt::Control* container) const {
 ControlWindow* FormWindow::AtId(UINT id) const {
   if (id < kFirstControlId || id - kFirstControlId >= controls_.size()) return nullptr;
   return controls_[id - kFirstControlId].get();
+}
+
+void FormWindow::LabelRenamed(const rt::Control& label) {
+  for (auto& c : form_.Controls()) {
+    const wchar_t* by = c->Def().labelledBy;
+    if (by && c->native && std::wstring_view(by) == label.Name()) WindowOf(*c).Renamed();
+  }
 }
 
 // Bottom of the stack first, so that the topmost is drawn last, over the others.

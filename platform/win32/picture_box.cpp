@@ -2,14 +2,17 @@
 // the size of its client area): the drawing survives being covered, and the box repaints from the
 // image. A box with a picture and no drawing shows the picture at its own size.
 #include <algorithm>
+#include <utility>
 
 #include "accessible.h"
+#include "accessible_object.h"
 #include "controls.h"
 #include "form_window.h"
 
 namespace win32 {
 
 PictureBoxWindow::~PictureBoxWindow() {
+  LetGaugeGo();
   if (imageDc_ && imageOldBitmap_) SelectObject(imageDc_.get(), imageOldBitmap_);
 }
 
@@ -91,6 +94,29 @@ bool PictureBoxWindow::OnMessage(UINT msg, WPARAM, LPARAM, LRESULT& result) {
     case WM_PAINT: Paint(); result = 0; return true;
     default: return false;
   }
+}
+
+// A gauge answers readers with an object of its own: a progress bar, whose value the system's
+// object for a window of this class would not give.
+bool PictureBoxWindow::ReaderAsks(WPARAM wp, LPARAM lp, LRESULT& result) {
+  Accessibility* services = screen().accessibility;
+  if (!Control().Def().gauge || !services) return ControlWindow::ReaderAsks(wp, lp, result);
+  if (static_cast<LONG>(lp) != OBJID_CLIENT) return false;
+  if (!gauge_) gauge_ = services->MakeGauge(hwnd_);
+  result = services->Serve(gauge_, wp, lp);
+  return result != 0;
+}
+
+void PictureBoxWindow::WindowGone() {
+  ControlWindow::WindowGone();
+  LetGaugeGo();
+}
+
+// Readers that still hold the gauge's object are told from now on that it has gone.
+void PictureBoxWindow::LetGaugeGo() {
+  if (!gauge_) return;
+  gauge_->Disconnect();
+  std::exchange(gauge_, nullptr)->Release();
 }
 
 void PictureBoxWindow::Paint() {

@@ -22,7 +22,9 @@ class Label : public ControlWindow {
   }
 
   void Changed() override {
+    const bool renamed = hwnd_ && WindowText(hwnd_) != Control().Caption();
     ControlWindow::Changed();
+    if (renamed) Form().LabelRenamed(Control());
     InvalidateBox();
   }
 

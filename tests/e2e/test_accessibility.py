@@ -1,11 +1,12 @@
 """End-to-end tests of what a screen reader gets from SETUP.EXE under Wine: the accessible
-names and states of the pages' controls (uia accessible), and the events of a whole
-installation as an out-of-context hook installed before the program starts sees them (uia
-events): where the focus goes on each page, the gauge's and the file labels' changes during the
-copy run, and the final message box.
+names and states of the pages' controls (uia accessible), the gauge's own object, read during
+the copy run; and the events of a whole installation as an out-of-context hook installed before
+the program starts sees them (uia events): where the focus goes on each page, the gauge's and
+the file labels' changes during the copy run, and the final message box.
 
-Wine gives every control the role "client" and no default-button state, so roles are not
-looked at; names, the focused, unavailable and invisible states and the events are.
+Wine gives every system control the role "client" and no default-button state, so their roles
+are not looked at; names, the focused, unavailable and invisible states, the events and the
+role of the program's own object (the gauge's) are.
 """
 
 import os
@@ -20,6 +21,7 @@ from install_rig import BACKDROP, CHOOSER, COPYING, DESTINATION, MANIFEST, PRODU
 
 INPUT_CLASSES = ("Button", "Edit", "ListBox", "ComboBox")
 GAUGE_TOTAL = 4800000
+ROLE_SYSTEM_PROGRESSBAR = 48
 
 
 def f32(x):
@@ -40,6 +42,11 @@ def printed_percentages():
 def changes(texts):
     """The texts that differ from the one before (the first differs from nothing)."""
     return [t for i, t in enumerate(texts) if i == 0 or t != texts[i - 1]]
+
+
+def gauge_object(controls):
+    """The gauge among a window's controls as uia accessible reads them: the picture box with a name."""
+    return next((c for c in controls if c["class"] == "RtPicture" and c["name"]), None)
 
 
 class PagesRead(rig.RigCase):
@@ -72,8 +79,10 @@ class PagesRead(rig.RigCase):
         run.open_chooser("keys")
         self.assert_inputs_named(CHOOSER)
         named = {c["class"]: c for c in self.controls(CHOOSER) if c["class"] in ("Edit", "ListBox", "ComboBox")}
-        self.assertEqual({k: c["name"] for k, c in named.items()},
-                         {"Edit": "Path", "ListBox": "Directory", "ComboBox": "Drive"})
+        names = {"Edit": "Path", "ListBox": "Directory", "ComboBox": "Drive"}
+        self.assertEqual({k: c["name"] for k, c in named.items()}, names)
+        # A client that binds late (IDispatch) reads the same names.
+        self.assertEqual({k: c["late_bound_name"] for k, c in named.items()}, names)
         # The text box's text is its value, and it has the focus.
         self.assertEqual(named["Edit"]["value"], rig.DEFAULT_DEST)
         self.assertTrue(named["Edit"]["focused"])
@@ -81,7 +90,8 @@ class PagesRead(rig.RigCase):
 
 class InstallationHeard(rig.RigCase):
     """One installation walked with the keyboard, through the folder chooser and back, with the
-    events recorded from before SETUP.EXE starts until it has ended."""
+    events recorded from before SETUP.EXE starts until it has ended, and the gauge read during
+    the copy run, its payload read slowly enough for that."""
 
     reset_each = False
 
@@ -90,13 +100,19 @@ class InstallationHeard(rig.RigCase):
         cls.p = we.shared_prefix(cls.dpi).reset(name="accessibility-events")
         recorder = cls.p.record_events()
         cls.final = {}
-        run = rig.Session(cls.p)
+        run = rig.Session(cls.p, env=rig.slow_source_env(cls.p, rig.SLOW_RATE * 4))
         try:
             run.to_destination()
             run.open_chooser("keys")
             cls.p.click(CHOOSER, "Cancel")
             cls.p.wait_window_gone(CHOOSER, timeout=rig.STEP_TIMEOUT)
             run.start_copy()
+
+            def mid_run():
+                # A reader's calls reach the gauge's object while the copy run is busy.
+                return rig.copy_snapshot(run) and gauge_object(cls.p.uia("accessible", COPYING)["controls"])
+            cls.during = we.wait_for(mid_run, rig.RUN_TIMEOUT, what="the gauge read during the copy run")
+            rig.copy_snapshot(run)  # fails once the run has ended: the read was not during it
 
             def read_copy_window(index, box):
                 # While the final message is up, the copy window answers again.
@@ -152,6 +168,16 @@ class InstallationHeard(rig.RigCase):
         # What a reader reads there at the end: the last percentage printed.
         gauge = [c for c in self.final.values() if c["class"] == "RtPicture" and c["text"]]
         self.assertEqual([c["name"] for c in gauge], ["100%"])
+
+    def test_the_gauge_is_a_progress_bar_whose_value_is_its_percentage(self):
+        printed = set(printed_percentages())
+        for when, gauge in (("during the copy run", self.during), ("at the end", gauge_object(self.final.values()))):
+            with self.subTest(when=when):
+                self.assertEqual(gauge["role"], ROLE_SYSTEM_PROGRESSBAR)
+                for text in ("name", "value", "late_bound_name"):
+                    self.assertIn(gauge[text], printed, text)
+        self.assertEqual([gauge_object(self.final.values())[t] for t in ("name", "value", "late_bound_name")],
+                         ["100%"] * 3)
 
     def test_the_file_labels_tell_each_new_file(self):
         by_label = {}
