@@ -74,8 +74,8 @@ struct ControlDef {
   bool sizedToPicture = false;  // picture boxes: exactly as large as the picture, at any resolution
   int picture = 0;          // resource id of a bitmap, 0 for none
   // For screen readers: the label whose caption names a list or text box (a control that has
-  // no caption of its own), labels that repeat another one for looks only (a shadow), and a picture
-  // box that shows progress.
+  // no caption of its own), labels that repeat another one for looks only (a shadow, which high
+  // contrast leaves out too), and a picture box that shows progress.
   const wchar_t* labelledBy = nullptr;
   bool decorative = false;
   bool gauge = false;  // picture boxes: a progress bar, its value the text printed on it

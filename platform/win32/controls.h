@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "../rt/runtime.h"
 #include "gdi.h"
@@ -41,6 +42,8 @@ class ControlWindow : public rt::NativeControl {
   virtual void DrawItem(const DRAWITEMSTRUCT& /*item*/) {}
   // The label that names this control has a new caption.
   void Renamed();
+  // The system's colours or high contrast changed: what the control keeps drawn is drawn again.
+  virtual void ColoursChanged() {}
 
   rt::Control& Control() const { return control_; }
   FormWindow& Form() const { return form_; }
@@ -104,7 +107,8 @@ std::unique_ptr<ControlWindow> MakePictureBox(FormWindow& form, rt::Control& con
 std::unique_ptr<ControlWindow> MakeDirList(FormWindow& form, rt::Control& control);
 std::unique_ptr<ControlWindow> MakeDriveList(FormWindow& form, rt::Control& control);
 
-// Picture boxes: drawing goes into the box's persistent image; the box paints from it.
+// Picture boxes: drawing goes into the box's persistent image; the box paints from it. The image
+// is drawn again, with the colours then in force, when the user's colours change.
 class PictureBoxWindow : public ControlWindow {
  public:
   using ControlWindow::ControlWindow;
@@ -116,6 +120,7 @@ class PictureBoxWindow : public ControlWindow {
   void FillBox(double x1, double y1, double x2, double y2, rt::Colour colour);
   SIZE TextExtent(const std::wstring& text) const;
   void Print(double x, double y, const std::wstring& text);
+  void ColoursChanged() override;
 
  protected:
   bool OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
@@ -123,6 +128,16 @@ class PictureBoxWindow : public ControlWindow {
   void WindowGone() override;
 
  private:
+  // One drawing call since the box was last cleared: a box filled in a colour, or a text
+  // printed at a point (the box's top-left corner), in pixels.
+  struct Drawn {
+    bool isText;
+    RECT box;
+    rt::Colour colour;
+    std::wstring text;
+  };
+  void Draw(const Drawn& d);
+  void Redraw();
   void ImageChanged();
   void Paint();
   void LetGaugeGo();
@@ -132,6 +147,8 @@ class PictureBoxWindow : public ControlWindow {
   HGDIOBJ imageOldBitmap_ = nullptr;
   SIZE imageSize_{};
   bool imagePending_ = false;  // the image has changed since the box last painted it
+  std::vector<Drawn> drawn_;   // what the image shows over its background, in order
+  UniqueGdiObject filled_;     // the region that the filled boxes cover
   GaugeAccessible* gauge_ = nullptr;  // a gauge's object for readers, once one asked (a reference)
 };
 

@@ -80,14 +80,27 @@ void FormWindow::Create(HWND owner) {
   CreateControls();
 }
 
+// A fixed colour gives way to the window colour with high contrast on.
 void FormWindow::SetBackground() {
   const rt::Colour back = form_.Def().back;
-  if (back.kind == rt::Colour::Kind::Rgb) {
+  if (back.kind == rt::Colour::Kind::Rgb && !HighContrast()) {
     ownBrush_.reset(CreateSolidBrush(back.value));
     backBrush_ = static_cast<HBRUSH>(ownBrush_.get());
-  } else {
-    backBrush_ = GetSysColorBrush(back.kind == rt::Colour::Kind::System ? back.value : COLOR_BTNFACE);
+    return;
   }
+  const bool fixed = back.kind == rt::Colour::Kind::Rgb;
+  backBrush_ = GetSysColorBrush(fixed ? COLOR_WINDOW : back.kind == rt::Colour::Kind::System ? back.value : COLOR_BTNFACE);
+  ownBrush_.reset();
+}
+
+// The user's colours or high contrast changed (also while the copy run is busy): the window and
+// its controls are drawn again in the colours now in force, what picture boxes keep included.
+void FormWindow::ColoursChanged() {
+  SetBackground();
+  for (auto& c : controls_) {
+    if (c) c->ColoursChanged();
+  }
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
 }
 
 void FormWindow::SetIcon() {
@@ -225,6 +238,10 @@ INT_PTR FormWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     // would give it to a label or a frame.
     case WM_SETFOCUS: return FirstStop() ? FALSE : TRUE;
     case WM_SIZE: InvalidateRect(hwnd_, nullptr, TRUE); return TRUE;
+    case WM_SYSCOLORCHANGE: ColoursChanged(); return FALSE;
+    case WM_SETTINGCHANGE:
+      if (wp == SPI_SETHIGHCONTRAST) ColoursChanged();
+      return FALSE;
     default: break;
   }
   LRESULT result = 0;

@@ -79,6 +79,7 @@ class FormWindow : public rt::NativeForm {
   ControlWindow* AtId(UINT id) const;
   HWND FirstStop() const;
   void SetBackground();
+  void ColoursChanged();
   void SetIcon();
   void CreateControls();
 
