@@ -138,7 +138,7 @@ void ControlWindow::Renamed() {
   AnnounceNameChange(hwnd_);
 }
 
-void ControlWindow::WindowGone() {
+void ControlWindow::WindowGone() noexcept {
   if (annotated_) screen().accessibility->ClearAnnotation(hwnd_);
   annotated_ = false;
 }

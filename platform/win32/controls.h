@@ -71,7 +71,7 @@ class ControlWindow : public rt::NativeControl {
   // has the system's object named by the label's caption.
   virtual bool ReaderAsks(WPARAM wp, LPARAM lp, LRESULT& result);
   // The window's last message (WM_NCDESTROY), before the system's procedure frees what it keeps.
-  virtual void WindowGone();
+  virtual void WindowGone() noexcept;
 
   HWND hwnd_ = nullptr;
   UniqueFont font_;
@@ -125,7 +125,7 @@ class PictureBoxWindow : public ControlWindow {
  protected:
   bool OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
   bool ReaderAsks(WPARAM wp, LPARAM lp, LRESULT& result) override;
-  void WindowGone() override;
+  void WindowGone() noexcept override;
 
  private:
   // One drawing call since the box was last cleared: a box filled in a colour, or a text
@@ -140,7 +140,7 @@ class PictureBoxWindow : public ControlWindow {
   void Redraw();
   void ImageChanged();
   void Paint();
-  void LetGaugeGo();
+  void LetGaugeGo() noexcept;
   Picture picture_;
   UniqueDc imageDc_;  // the persistent image, for boxes that are drawn on
   UniqueGdiObject imageBitmap_;

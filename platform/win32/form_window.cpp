@@ -88,8 +88,10 @@ void FormWindow::SetBackground() {
     backBrush_ = static_cast<HBRUSH>(ownBrush_.get());
     return;
   }
-  const bool fixed = back.kind == rt::Colour::Kind::Rgb;
-  backBrush_ = GetSysColorBrush(fixed ? COLOR_WINDOW : back.kind == rt::Colour::Kind::System ? back.value : COLOR_BTNFACE);
+  int system = COLOR_BTNFACE;
+  if (back.kind == rt::Colour::Kind::System) system = static_cast<int>(back.value);
+  if (back.kind == rt::Colour::Kind::Rgb) system = COLOR_WINDOW;
+  backBrush_ = GetSysColorBrush(system);
   ownBrush_.reset();
 }
 

@@ -152,13 +152,13 @@ bool PictureBoxWindow::ReaderAsks(WPARAM wp, LPARAM lp, LRESULT& result) {
   return result != 0;
 }
 
-void PictureBoxWindow::WindowGone() {
+void PictureBoxWindow::WindowGone() noexcept {
   ControlWindow::WindowGone();
   LetGaugeGo();
 }
 
 // Readers that still hold the gauge's object are told from now on that it has gone.
-void PictureBoxWindow::LetGaugeGo() {
+void PictureBoxWindow::LetGaugeGo() noexcept {
   if (!gauge_) return;
   gauge_->Disconnect();
   std::exchange(gauge_, nullptr)->Release();
