@@ -239,6 +239,7 @@ class HighContrastRun(rig.RigCase):
     def test_fixed_colours_give_way_to_the_scheme_and_back(self):
         we.set_registry(self.p.env, contrast_reg(HC_ON, SCHEME))
         self.addCleanup(self.p.reset, registry=True)
+        self.p.restart()  # the scheme as the user has it from the logon on
         run = self.session(env=rig.slow_source_env(self.p, rig.SLOW_RATE * 2))
         run.wait_welcome()
         shim = os.path.join(os.path.dirname(we.env_path("SETUP_E2E_UIA")), "contrast", "contrast.dll")
