@@ -17,7 +17,7 @@ rt::FormDef Definition() {
       rt::Frame(L"Frame1", L"Setup is installing Quorvant '99 program files.", 120, 90, 6615, 1770).Tab(1),
       rt::PictureBox(L"Picture2", 840, 1185, 5595, 255)
           .In(L"Frame1").WithFont(L"MS Sans Serif", 8.25, true, true).AnsiCharset()
-          .Back(rt::kWindowBackground).Fore(rt::kBlack).Persistent().Tab(3),
+          .Back(rt::kWindowBackground).Fore(rt::kBlack).Persistent().Gauge().Tab(3),
       rt::PictureBox(L"Picture1", 255, 1170, 465, 300)
           .In(L"Frame1").Picture(IDB_DRIVE).SizedToPicture().NoBorder().Back(rt::kWhite).Tab(2),
       rt::Label(L"SourceLabel", L"", 1350, 315, 5295, 240).In(L"Frame1").WithFont(L"Times New Roman", 8.25).Tab(7),

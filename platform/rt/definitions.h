@@ -74,9 +74,11 @@ struct ControlDef {
   bool sizedToPicture = false;  // picture boxes: exactly as large as the picture, at any resolution
   int picture = 0;          // resource id of a bitmap, 0 for none
   // For screen readers: the label whose caption names a list or text box (a control that has
-  // no caption of its own), and labels that repeat another one for looks only (a shadow).
+  // no caption of its own), labels that repeat another one for looks only (a shadow, which high
+  // contrast leaves out too), and a picture box that shows progress.
   const wchar_t* labelledBy = nullptr;
   bool decorative = false;
+  bool gauge = false;  // picture boxes: a progress bar, its value the text printed on it
 
   constexpr ControlDef Tab(int i) const { ControlDef c = *this; c.tabIndex = i; return c; }
   constexpr ControlDef In(const wchar_t* frame) const { ControlDef c = *this; c.container = frame; return c; }
@@ -96,6 +98,7 @@ struct ControlDef {
   constexpr ControlDef SizedToPicture() const { ControlDef c = *this; c.sizedToPicture = true; return c; }
   constexpr ControlDef LabelledBy(const wchar_t* label) const { ControlDef c = *this; c.labelledBy = label; return c; }
   constexpr ControlDef Decorative() const { ControlDef c = *this; c.decorative = true; return c; }
+  constexpr ControlDef Gauge() const { ControlDef c = *this; c.gauge = true; return c; }
 };
 
 constexpr ControlDef MakeControl(Kind k, const wchar_t* name, const wchar_t* caption, int l, int t, int w, int h) {

@@ -91,6 +91,7 @@ LRESULT CALLBACK ControlWindow::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
   if (msg == WM_NCDESTROY) {
     // The window's last message: a subclassed control gets its own procedure back first, so that
     // it frees what it keeps; then the window is bound to nothing.
+    self->WindowGone();
     const WNDPROC original = self->original_;
     if (original) SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
@@ -99,7 +100,8 @@ LRESULT CALLBACK ControlWindow::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
   }
   LRESULT result = 0;
   const bool handled = AtBoundary(self->form_.Form().App(), false, [&] {
-    return !self->form_.Closing() && (self->ReadersAsk(msg, wp, lp, result) || self->OnMessage(msg, wp, lp, result));
+    if (self->form_.Closing()) return false;
+    return msg == WM_GETOBJECT ? self->ReaderAsks(wp, lp, result) : self->OnMessage(msg, wp, lp, result);
   });
   return handled ? result : self->Default(msg, wp, lp);
 }
@@ -112,14 +114,33 @@ void ControlWindow::Changed() {
   if (renamed) AnnounceNameChange(hwnd_);
 }
 
-// A control named by a label gives screen readers the system's object for it under the label's
-// caption.
-bool ControlWindow::ReadersAsk(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
-  const wchar_t* label = control_.Def().labelledBy;
+const std::wstring& ControlWindow::LabelCaption() const { return control_.Owner()[control_.Def().labelledBy].Caption(); }
+
+// The system's own object, named by annotation, is what readers get wherever the system can
+// annotate: every interface and text service of the control stays the system's. Elsewhere the
+// window answers with the system's object under the label's caption. Annotation is done on the
+// first request, so that the program takes up the system's accessibility services only for a
+// reader.
+bool ControlWindow::ReaderAsks(WPARAM wp, LPARAM lp, LRESULT& result) {
   Accessibility* services = screen().accessibility;
-  if (msg != WM_GETOBJECT || !label || !services) return false;
-  result = services->NamedObject(hwnd_, wp, lp, control_.Owner()[label].Caption());
+  if (!control_.Def().labelledBy || !services) return false;
+  if (annotated_ || services->Annotate(hwnd_, LabelCaption())) {
+    annotated_ = true;
+    return false;
+  }
+  result = services->NamedObject(hwnd_, wp, lp, LabelCaption());
   return result != 0;
+}
+
+void ControlWindow::Renamed() {
+  if (!hwnd_) return;
+  if (annotated_) screen().accessibility->Annotate(hwnd_, LabelCaption());
+  AnnounceNameChange(hwnd_);
+}
+
+void ControlWindow::WindowGone() noexcept {
+  if (annotated_) screen().accessibility->ClearAnnotation(hwnd_);
+  annotated_ = false;
 }
 
 void ControlWindow::Refresh() {

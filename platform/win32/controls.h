@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "../rt/runtime.h"
 #include "gdi.h"
@@ -18,6 +19,7 @@
 namespace win32 {
 
 class FormWindow;
+class GaugeAccessible;
 
 // Control windows are numbered from here in the order of the form's table.
 constexpr UINT kFirstControlId = 1000;
@@ -38,6 +40,10 @@ class ControlWindow : public rt::NativeControl {
   virtual void PaintInto(HDC /*dc*/, const RECT& /*dirty*/) {}
   // Owner-drawn kinds draw one item.
   virtual void DrawItem(const DRAWITEMSTRUCT& /*item*/) {}
+  // The label that names this control has a new caption.
+  void Renamed();
+  // The system's colours or high contrast changed: what the control keeps drawn is drawn again.
+  virtual void ColoursChanged() {}
 
   rt::Control& Control() const { return control_; }
   FormWindow& Form() const { return form_; }
@@ -61,17 +67,23 @@ class ControlWindow : public rt::NativeControl {
   void Subclass();
   // The kind's own handling of a message to its window; false leaves it to the system.
   virtual bool OnMessage(UINT /*msg*/, WPARAM /*wp*/, LPARAM /*lp*/, LRESULT& /*result*/) { return false; }
+  // A screen reader's WM_GETOBJECT; false leaves it to the system. A control named by a label
+  // has the system's object named by the label's caption.
+  virtual bool ReaderAsks(WPARAM wp, LPARAM lp, LRESULT& result);
+  // The window's last message (WM_NCDESTROY), before the system's procedure frees what it keeps.
+  virtual void WindowGone() noexcept;
 
   HWND hwnd_ = nullptr;
   UniqueFont font_;
 
  private:
   LRESULT Default(UINT msg, WPARAM wp, LPARAM lp);
-  // A screen reader's WM_GETOBJECT; false leaves it to the kind and the system.
-  bool ReadersAsk(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+  // The caption of the label that names this control (not for a control without one).
+  const std::wstring& LabelCaption() const;
   FormWindow& form_;
   rt::Control& control_;
   WNDPROC original_ = nullptr;
+  bool annotated_ = false;  // the system's object is named by annotation
 };
 
 // The record of a control on a loaded form.
@@ -95,7 +107,8 @@ std::unique_ptr<ControlWindow> MakePictureBox(FormWindow& form, rt::Control& con
 std::unique_ptr<ControlWindow> MakeDirList(FormWindow& form, rt::Control& control);
 std::unique_ptr<ControlWindow> MakeDriveList(FormWindow& form, rt::Control& control);
 
-// Picture boxes: drawing goes into the box's persistent image; the box paints from it.
+// Picture boxes: drawing goes into the box's persistent image; the box paints from it. The image
+// is drawn again, with the colours then in force, when the user's colours change.
 class PictureBoxWindow : public ControlWindow {
  public:
   using ControlWindow::ControlWindow;
@@ -107,19 +120,36 @@ class PictureBoxWindow : public ControlWindow {
   void FillBox(double x1, double y1, double x2, double y2, rt::Colour colour);
   SIZE TextExtent(const std::wstring& text) const;
   void Print(double x, double y, const std::wstring& text);
+  void ColoursChanged() override;
 
  protected:
   bool OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
+  bool ReaderAsks(WPARAM wp, LPARAM lp, LRESULT& result) override;
+  void WindowGone() noexcept override;
 
  private:
+  // One drawing call since the box was last cleared: a box filled in a colour, or a text
+  // printed at a point (the box's top-left corner), in pixels.
+  struct Drawn {
+    bool isText;
+    RECT box;
+    rt::Colour colour;
+    std::wstring text;
+  };
+  void Draw(const Drawn& d);
+  void Redraw();
   void ImageChanged();
   void Paint();
+  void LetGaugeGo() noexcept;
   Picture picture_;
   UniqueDc imageDc_;  // the persistent image, for boxes that are drawn on
   UniqueGdiObject imageBitmap_;
   HGDIOBJ imageOldBitmap_ = nullptr;
   SIZE imageSize_{};
   bool imagePending_ = false;  // the image has changed since the box last painted it
+  std::vector<Drawn> drawn_;   // what the image shows over its background, in order
+  UniqueGdiObject filled_;     // the region that the filled boxes cover
+  GaugeAccessible* gauge_ = nullptr;  // a gauge's object for readers, once one asked (a reference)
 };
 
 }  // namespace win32

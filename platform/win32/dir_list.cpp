@@ -91,8 +91,11 @@ void DirList::DrawItem(const DRAWITEMSTRUCT& di) {
   const int indent = item.depth * 8 * unit;
   const int h = r.bottom - r.top;
   const int fx = r.left + 2 * unit + indent, fy = r.top + (h - 10 * unit) / 2;
-  UniqueGdiObject body(CreateSolidBrush(item.open ? RGB(255, 255, 160) : RGB(240, 210, 90)));
-  UniqueGdiObject pen(CreatePen(PS_SOLID, 1, RGB(128, 96, 0)));
+  // In yellow, or with high contrast in the line's own colours: an outline on its background.
+  const rt::Colour yellow = item.open ? rt::Colour::Rgb(255, 255, 160) : rt::Colour::Rgb(240, 210, 90);
+  UniqueGdiObject body(CreateSolidBrush(ColourOf(yellow, yellow, selected ? Ink::Highlight : Ink::Window)));
+  const rt::Colour brown = rt::Colour::Rgb(128, 96, 0);
+  UniqueGdiObject pen(CreatePen(PS_SOLID, 1, ColourOf(brown, brown, selected ? Ink::HighlightText : Ink::WindowText)));
   {
     Selected sb(dc, body.get());
     Selected sp(dc, pen.get());

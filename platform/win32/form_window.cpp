@@ -1,5 +1,6 @@
 #include "form_window.h"
 
+#include <string_view>
 #include <tuple>
 
 #include "boundary.h"
@@ -79,14 +80,29 @@ void FormWindow::Create(HWND owner) {
   CreateControls();
 }
 
+// A fixed colour gives way to the window colour with high contrast on.
 void FormWindow::SetBackground() {
   const rt::Colour back = form_.Def().back;
-  if (back.kind == rt::Colour::Kind::Rgb) {
+  if (back.kind == rt::Colour::Kind::Rgb && !HighContrast()) {
     ownBrush_.reset(CreateSolidBrush(back.value));
     backBrush_ = static_cast<HBRUSH>(ownBrush_.get());
-  } else {
-    backBrush_ = GetSysColorBrush(back.kind == rt::Colour::Kind::System ? back.value : COLOR_BTNFACE);
+    return;
   }
+  int system = COLOR_BTNFACE;
+  if (back.kind == rt::Colour::Kind::System) system = static_cast<int>(back.value);
+  if (back.kind == rt::Colour::Kind::Rgb) system = COLOR_WINDOW;
+  backBrush_ = GetSysColorBrush(system);
+  ownBrush_.reset();
+}
+
+// The user's colours or high contrast changed (also while the copy run is busy): the window and
+// its controls are drawn again in the colours now in force, what picture boxes keep included.
+void FormWindow::ColoursChanged() {
+  SetBackground();
+  for (auto& c : controls_) {
+    if (c) c->ColoursChanged();
+  }
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
 }
 
 void FormWindow::SetIcon() {
@@ -165,6 +181,13 @@ ControlWindow* FormWindow::AtId(UINT id) const {
   return controls_[id - kFirstControlId].get();
 }
 
+void FormWindow::LabelRenamed(const rt::Control& label) {
+  for (auto& c : form_.Controls()) {
+    const wchar_t* by = c->Def().labelledBy;
+    if (by && c->native && std::wstring_view(by) == label.Name()) WindowOf(*c).Renamed();
+  }
+}
+
 // Bottom of the stack first, so that the topmost is drawn last, over the others.
 void FormWindow::PaintWindowless(const rt::Control* container, HDC dc, const RECT& dirty) {
   auto& all = form_.Controls();
@@ -217,6 +240,10 @@ INT_PTR FormWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     // would give it to a label or a frame.
     case WM_SETFOCUS: return FirstStop() ? FALSE : TRUE;
     case WM_SIZE: InvalidateRect(hwnd_, nullptr, TRUE); return TRUE;
+    case WM_SYSCOLORCHANGE: ColoursChanged(); return FALSE;
+    case WM_SETTINGCHANGE:
+      if (wp == SPI_SETHIGHCONTRAST) ColoursChanged();
+      return FALSE;
     default: break;
   }
   LRESULT result = 0;

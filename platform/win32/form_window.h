@@ -62,6 +62,8 @@ class FormWindow : public rt::NativeForm {
   void PaintWindowless(const rt::Control* container, HDC dc, const RECT& dirty);
   // Messages the form and its frames handle for their children; false when `msg` is none of them.
   bool ContainerMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+  // The controls named by `label` have a new name.
+  void LabelRenamed(const rt::Control& label);
 
   // The input a modal show of this form took from the others, until the show ends.
   std::optional<InputTakenAway> modalInput;
@@ -77,6 +79,7 @@ class FormWindow : public rt::NativeForm {
   ControlWindow* AtId(UINT id) const;
   HWND FirstStop() const;
   void SetBackground();
+  void ColoursChanged();
   void SetIcon();
   void CreateControls();
 

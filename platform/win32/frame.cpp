@@ -61,7 +61,7 @@ class Frame : public ControlWindow {
     RECT behind{x - 2, 0, std::min<LONG>(x + s.cx + 2, cr.right - 2), tm.tmHeight};
     FillRect(dc, &behind, Form().BackBrush());
     SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, ColourOf(Control().Def().fore, GetSysColor(COLOR_BTNTEXT)));
+    SetTextColor(dc, ColourOf(Control().Def().fore, rt::kButtonText, Ink::WindowText));
     RECT text{x, 0, behind.right, tm.tmHeight};
     DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &text, DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
   }

@@ -1,5 +1,7 @@
 #include "run_aside.h"
 
+#include <objbase.h>
+
 #include <utility>
 
 namespace win32 {
@@ -17,6 +19,24 @@ void ServiceWindows() {
   for (int i = 0; i < kPaintsPerLook && PeekMessageW(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE | PM_NOYIELD); ++i) {
     DispatchMessageW(&msg);
   }
+}
+
+// Waits up to `ms` for `done`; true once it is set. Meanwhile what is sent to this thread's
+// windows is answered, and, once the thread serves screen readers objects of its own (from a COM
+// apartment), their calls to those objects too: COM brings them as messages to a window of its
+// own, which only its modal wait takes.
+bool DoneWithin(HANDLE done, DWORD ms) {
+  APTTYPE type{};
+  APTTYPEQUALIFIER qualifier{};
+  if (SUCCEEDED(CoGetApartmentType(&type, &qualifier)) && (type == APTTYPE_STA || type == APTTYPE_MAINSTA)) {
+    DWORD index = 0;
+    const HRESULT hr = CoWaitForMultipleHandles(0, ms, 1, &done, &index);
+    if (hr == S_OK || hr == RPC_S_CALLPENDING) return hr == S_OK;
+  }
+  const DWORD woke = MsgWaitForMultipleObjects(1, &done, FALSE, ms, QS_SENDMESSAGE | QS_PAINT);
+  if (woke != WAIT_FAILED) return woke == WAIT_OBJECT_0;
+  WaitForSingleObject(done, INFINITE);  // the windows cannot be served: the work's end is awaited
+  return true;
 }
 
 }  // namespace
@@ -57,16 +77,7 @@ void Aside::Run(const std::function<void()>& work) {
   work_ = &work;
   failure_ = nullptr;
   SetEvent(wake_.get());
-  HANDLE done = done_.get();
-  for (;;) {
-    const DWORD woke = MsgWaitForMultipleObjects(1, &done, FALSE, kServiceMs, QS_SENDMESSAGE | QS_PAINT);
-    if (woke == WAIT_OBJECT_0) break;
-    if (woke == WAIT_FAILED) {
-      WaitForSingleObject(done, INFINITE);
-      break;
-    }
-    ServiceWindows();
-  }
+  while (!DoneWithin(done_.get(), kServiceMs)) ServiceWindows();
   ServiceWindows();  // at least once per piece of work, however short: between short files too
   if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
 }

@@ -37,12 +37,16 @@ HFONT Screen::MakeFont(const rt::Font& font) const {
   return CreateFontIndirectW(&lf);
 }
 
-COLORREF ColourOf(rt::Colour c, COLORREF fallback) {
-  switch (c.kind) {
-    case rt::Colour::Kind::Rgb: return c.value;
-    case rt::Colour::Kind::System: return GetSysColor(static_cast<int>(c.value));
-    default: return fallback;
-  }
+bool HighContrast() {
+  HIGHCONTRASTW hc{};
+  hc.cbSize = sizeof hc;
+  return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof hc, &hc, 0) && (hc.dwFlags & HCF_HIGHCONTRASTON);
+}
+
+COLORREF ColourOf(rt::Colour c, rt::Colour otherwise, Ink ink) {
+  if (c.IsDefault()) c = otherwise;
+  if (c.kind == rt::Colour::Kind::System) return GetSysColor(static_cast<int>(c.value));
+  return HighContrast() ? GetSysColor(static_cast<int>(ink)) : c.value;
 }
 
 }  // namespace win32

@@ -1,6 +1,6 @@
 // What every window of the program shares: the module that holds the resources, the screen's
-// resolution and the screen readers' services, with the conversions from the definitions' twips, fonts and colours to pixels, GDI
-// fonts and RGB values.
+// resolution and the screen readers' services, with the conversions from the definitions' twips,
+// fonts and colours to pixels, GDI fonts and the colours of the user's settings.
 #pragma once
 
 #include <windows.h>
@@ -25,6 +25,17 @@ struct Screen {
   HFONT MakeFont(const rt::Font& font) const;
 };
 
-COLORREF ColourOf(rt::Colour c, COLORREF fallback);
+// What a colour paints, and so the system colour that a fixed colour gives way to when high
+// contrast is on.
+enum class Ink { Window = COLOR_WINDOW, WindowText = COLOR_WINDOWTEXT, Highlight = COLOR_HIGHLIGHT,
+                 HighlightText = COLOR_HIGHLIGHTTEXT };
+
+// Whether the user has high contrast on, now.
+bool HighContrast();
+
+// The colour to paint with: `c`, or `otherwise` where `c` is the default. A system colour is the
+// one of the user's scheme now; a fixed colour is itself, except with high contrast on, where it
+// gives way to the system colour for its `ink`.
+COLORREF ColourOf(rt::Colour c, rt::Colour otherwise, Ink ink);
 
 }  // namespace win32

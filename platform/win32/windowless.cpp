@@ -22,7 +22,9 @@ class Label : public ControlWindow {
   }
 
   void Changed() override {
+    const bool renamed = hwnd_ && WindowText(hwnd_) != Control().Caption();
     ControlWindow::Changed();
+    if (renamed) Form().LabelRenamed(Control());
     InvalidateBox();
   }
 
@@ -39,13 +41,14 @@ class Label : public ControlWindow {
     const RECT r = screen().PixelRect(d);
     RECT clip;
     if (!IntersectRect(&clip, &r, &dirty)) return;
+    if (d.decorative && HighContrast()) return;  // high contrast leaves out what is only for looks
     if (!d.transparent) {
       if (d.back.IsDefault()) FillRect(dc, &r, Form().BackBrush());
-      else FillSolid(dc, r, ColourOf(d.back, 0));
+      else FillSolid(dc, r, ColourOf(d.back, d.back, Ink::Window));
     }
     Selected sel(dc, Font());
     SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, ColourOf(d.fore, GetSysColor(COLOR_BTNTEXT)));
+    SetTextColor(dc, ColourOf(d.fore, rt::kButtonText, Ink::WindowText));
     const std::wstring& caption = Control().Caption();
     RECT box = r;
     DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &box,
@@ -98,7 +101,7 @@ class Line : public ControlWindow {
     const rt::ControlDef& d = Control().Def();
     const int x1 = screen().Pixels(d.left), y1 = screen().Pixels(d.top);
     const int x2 = screen().Pixels(d.width), y2 = screen().Pixels(d.height);
-    UniqueGdiObject pen(CreatePen(PS_SOLID, 1, ColourOf(d.fore, GetSysColor(COLOR_WINDOWTEXT))));
+    UniqueGdiObject pen(CreatePen(PS_SOLID, 1, ColourOf(d.fore, rt::kWindowText, Ink::WindowText)));
     Selected sel(dc, pen.get());
     MoveToEx(dc, x1, y1, nullptr);
     LineTo(dc, x2 + (x2 >= x1 ? 1 : -1), y2);  // LineTo leaves out the last point

@@ -1048,6 +1048,14 @@ class Prefix:
         self.dpi()
         return {k: tuple(v) for k, v in keys.items()}
 
+    def restart(self):
+        """Ends every program of the prefix and its wineserver and starts them again, as a new
+        logon does: what Wine takes from the settings once a session (the colour scheme) is
+        read afresh."""
+        self._stop_server()
+        start_wineserver(self.env)
+        self.dpi()
+
     def _stop_server(self):
         """Ends every program of the prefix and its wineserver, which writes the registry files."""
         for proc in self.processes:

@@ -15,10 +15,23 @@ constexpr IID kIidAccessible = {0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0
 
 struct Facts {
     bool known = false;  // the object answered
-    bool hasName = false, hasValue = false;
-    std::wstring name, value;
+    bool hasName = false, hasValue = false, hasLateName = false;
+    std::wstring name, value, lateName;
     long state = 0;
+    long role = -1;  // none
 };
+
+// The name as a client that binds late asks for it: IDispatch::Invoke of the name property.
+bool lateBoundName(IAccessible* acc, VARIANT child, std::wstring& name) {
+    DISPPARAMS params{&child, nullptr, 1, 0};
+    VARIANT result;
+    VariantInit(&result);
+    const bool got = acc->Invoke(DISPID_ACC_NAME, IID_NULL, 0, DISPATCH_PROPERTYGET, &params, &result, nullptr,
+                                 nullptr) == S_OK && result.vt == VT_BSTR && result.bstrVal;
+    if (got) name = result.bstrVal;
+    VariantClear(&result);
+    return got;
+}
 
 Facts factsOf(IAccessible* acc, VARIANT child) {
     Facts f;
@@ -33,6 +46,11 @@ Facts factsOf(IAccessible* acc, VARIANT child) {
     VariantInit(&state);
     if (acc->get_accState(child, &state) == S_OK && state.vt == VT_I4) f.state = state.lVal;
     VariantClear(&state);
+    VARIANT role;
+    VariantInit(&role);
+    if (acc->get_accRole(child, &role) == S_OK && role.vt == VT_I4) f.role = role.lVal;
+    VariantClear(&role);
+    f.hasLateName = lateBoundName(acc, child, f.lateName);
     return f;
 }
 
@@ -61,6 +79,8 @@ void writeFacts(Json& j, HWND h, const Facts& f) {
     j.key("accessible"); j.boolean(f.known);
     optionalText(j, "name", f.hasName, f.name);
     optionalText(j, "value", f.hasValue, f.value);
+    optionalText(j, "late_bound_name", f.hasLateName, f.lateName);
+    j.key("role"); j.num(f.role);
     j.key("focused"); j.boolean(f.state & STATE_SYSTEM_FOCUSED);
     j.key("focusable"); j.boolean(f.state & STATE_SYSTEM_FOCUSABLE);
     j.key("unavailable"); j.boolean(f.state & STATE_SYSTEM_UNAVAILABLE);

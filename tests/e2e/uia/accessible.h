@@ -2,8 +2,9 @@
 // accessibility interfaces (oleacc), not from the windows themselves.
 //
 //   uia accessible <window>          the window and each control below it, in windows' order:
-//                                    accessible name, value and the states focused, focusable,
-//                                    unavailable and invisible
+//                                    accessible name, value, role (a number) and the states
+//                                    focused, focusable, unavailable and invisible, and the
+//                                    name as a late-bound client (IDispatch) reads it
 //   uia events <ms> <ready> <stop>   records the accessibility events of other programs (an
 //                                    out-of-context hook) from the moment the file <ready> is
 //                                    written until the file <stop> exists or <ms> have passed;

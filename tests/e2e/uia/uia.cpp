@@ -40,6 +40,9 @@
 //                                    for hung ("hung")
 //   uia cover <window> <ms>          covers the window with a magenta window of our own for ms,
 //                                    then takes it away
+//   uia inject <window> <dll>        loads the DLL (a full path) into the program of the window
+//   uia settingchange                tells every window that high contrast was turned on or off
+//                                    (WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST), as Windows does
 //   uia dpi                          LOGPIXELSX/Y of the screen and its size
 //   uia accessible <window>, uia events <ms> <ready> <stop>
 //                                    what a screen reader gets: see accessible.h
@@ -55,6 +58,7 @@
 // code with no result written means that Wine did not run uia at all. 74: a click refused.
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -458,6 +462,44 @@ bool textHeight(Json& j, const wchar_t* face, double points, bool bold, bool ita
     return true;
 }
 
+// Whether the process `pid` has a module of that file name loaded.
+bool hasModule(DWORD pid, const wchar_t* file) {
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    if (snap == INVALID_HANDLE_VALUE) return false;
+    MODULEENTRY32W m{};
+    m.dwSize = sizeof m;
+    bool found = false;
+    for (BOOL more = Module32FirstW(snap, &m); more && !found; more = Module32NextW(snap, &m))
+        found = _wcsicmp(m.szModule, file) == 0;
+    CloseHandle(snap);
+    return found;
+}
+
+// Loads the DLL `dll` (a full path) into the program that owns window `w`, from a thread of its
+// own in that program that calls LoadLibraryW; true once the DLL is loaded there.
+bool inject(Json& j, HWND w, const wchar_t* dll) {
+    DWORD pid = 0;
+    if (!GetWindowThreadProcessId(w, &pid)) return false;
+    HANDLE proc = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
+                              PROCESS_VM_WRITE | PROCESS_VM_READ, FALSE, pid);
+    if (!proc) return false;
+    const SIZE_T size = (wcslen(dll) + 1) * sizeof(wchar_t);
+    void* path = VirtualAllocEx(proc, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    auto* load = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW")));
+    HANDLE thread = path && WriteProcessMemory(proc, path, dll, size, nullptr)
+                        ? CreateRemoteThread(proc, nullptr, 0, load, path, 0, nullptr) : nullptr;
+    const bool ended = thread && WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0;
+    if (thread) CloseHandle(thread);
+    if (path && (ended || !thread)) VirtualFreeEx(proc, path, 0, MEM_RELEASE);
+    CloseHandle(proc);
+    const wchar_t* slash = wcsrchr(dll, L'\\');
+    const bool loaded = ended && hasModule(pid, slash ? slash + 1 : dll);
+    j.key("pid"); j.num(pid);
+    j.key("loaded"); j.boolean(loaded);
+    return loaded;
+}
+
 int emit(const std::string& text, const wchar_t* outPath) {
     if (!outPath) {
         std::fwrite(text.data(), 1, text.size(), stdout);
@@ -666,6 +708,15 @@ Outcome run(const std::vector<const wchar_t*>& args) {
         HWND w = findWindow(args[1]);
         if (w && coverFor(j, w, static_cast<DWORD>(wcstoul(args[2], nullptr, 10)))) result(j, true, nullptr);
         else { result(j, false, "window not found"); rc = kNotFound; }
+    } else if (cmd == L"inject" && need(3)) {
+        HWND w = findWindow(args[1]);
+        if (w && inject(j, w, args[2])) result(j, true, nullptr);
+        else { result(j, false, w ? "the DLL was not loaded" : "window not found"); rc = kNotFound; }
+    } else if (cmd == L"settingchange") {
+        // As Windows tells every window when high contrast is turned on or off.
+        DWORD_PTR r = 0;
+        SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0, SMTO_ABORTIFHUNG, 5000, &r);
+        result(j, true, nullptr);
     } else if (cmd == L"dpi") {
         dpiFacts(j);
         result(j, true, nullptr);
@@ -676,7 +727,7 @@ Outcome run(const std::vector<const wchar_t*>& args) {
         result(j, ok, ok ? nullptr : "no screen DC");
         if (!ok) rc = kNotFound;
     } else {
-        result(j, false, "usage: uia windows|snapshot|focus|dpi|controls W|msgbox W|click W TEXT|close W|postclose W|closebox W|settext W ID TEXT|waitwindow W MS|waitgone W MS|waitfocus W CLASS TEXT MS|waitdialog MS SKIP TITLE...|respond W MS|cover W MS|accessible W|events MS READY STOP");
+        result(j, false, "usage: uia windows|snapshot|focus|dpi|controls W|msgbox W|click W TEXT|close W|postclose W|closebox W|settext W ID TEXT|waitwindow W MS|waitgone W MS|waitfocus W CLASS TEXT MS|waitdialog MS SKIP TITLE...|respond W MS|cover W MS|accessible W|events MS READY STOP|inject W DLL|settingchange");
         rc = kUsage;
     }
     j.end('}');
