@@ -20,6 +20,8 @@ import unittest
 import test_tools  # its Scratch: a scratch folder and shell scripts in it
 
 ROOT = test_tools.ROOT
+# Where everything runs several times slower (the test guest), its bounds are multiplied by this.
+SLOW = float(os.environ.get("SETUP_E2E_SLOW") or 1)
 CODENAME = subprocess.run(["sh", "-c", '. /etc/os-release && echo "$VERSION_CODENAME"'],
                           capture_output=True, text=True).stdout.strip()
 
@@ -116,7 +118,7 @@ class Apt(test_tools.Scratch):
         env = dict(os.environ, PATH=self.path("bin") + os.pathsep + os.environ["PATH"],
                    STATE=self.state, CODENAME=CODENAME, SETUP_PROBE32=probe, SETUP_APT_PAUSE="0")
         r = subprocess.run([os.path.join(ROOT, "scripts/bootstrap.sh"), *args], env=env,
-                           capture_output=True, text=True, timeout=60)
+                           capture_output=True, text=True, timeout=60 * SLOW)
         return r.returncode, r.stdout + r.stderr
 
     def installs(self):
@@ -199,7 +201,7 @@ def probe():
     """The real probe's answer: (its own status, SETUP_HOST32, SETUP_HOST32_WHY)."""
     r = subprocess.run(["bash", "-c", 'source scripts/host-probe.sh; unset SETUP_PROBE32; setup_host_runs_32bit; '
                         'echo "$?|$SETUP_HOST32|$SETUP_HOST32_WHY"'],
-                       cwd=ROOT, capture_output=True, text=True, timeout=30)
+                       cwd=ROOT, capture_output=True, text=True, timeout=30 * SLOW)
     return tuple(r.stdout.strip().split("|", 2))
 
 
@@ -231,7 +233,7 @@ class ThisHost(Apt):
                      "SETUP_WINE_LOADER32", "SETUP_WINE_LOADER64"):
             env.pop(name, None)
         return subprocess.run(list(command), cwd=ROOT, env=env, capture_output=True, text=True,
-                              timeout=60)
+                              timeout=60 * SLOW)
 
     def test_the_probe_answers_with_its_own_status_and_leaves_nothing(self):
         self.assertIn(self.host32, ("0", "1"))
@@ -251,7 +253,7 @@ class ThisHost(Apt):
                    STATE=self.state, CODENAME=CODENAME, SETUP_APT_PAUSE="0")
         env.pop("SETUP_PROBE32", None)
         r = subprocess.run([os.path.join(ROOT, "scripts/bootstrap.sh")], env=env,
-                           capture_output=True, text=True, timeout=60)
+                           capture_output=True, text=True, timeout=60 * SLOW)
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         i386 = any("i386" in c for c in self.installs()) or "dpkg --add-architecture i386" in self.calls()
         self.assertEqual(i386, self.host32 == "1", self.calls())
@@ -288,7 +290,7 @@ class No32Launcher(unittest.TestCase):
         no32 = os.environ.get("SETUP_NO32_LAUNCHER")
         if not no32:
             self.skipTest("SETUP_NO32_LAUNCHER names no launcher (ctest gives the built one)")
-        r = subprocess.run([no32, "sh", "-c", 'echo "$SETUP_NO32"'], capture_output=True, text=True, timeout=30)
+        r = subprocess.run([no32, "sh", "-c", 'echo "$SETUP_NO32"'], capture_output=True, text=True, timeout=30 * SLOW)
         if r.returncode == 77:
             self.skipTest(r.stdout.strip())
         self.assertEqual((r.returncode, r.stdout), (0, "1\n"))
@@ -300,7 +302,7 @@ class No32Launcher(unittest.TestCase):
             r = subprocess.run(["bash", "-c", '"$0"; echo "status $?"', program], capture_output=True, text=True)
             print("\nno32: the 32-bit program alone: %s" % r.stdout.strip(), file=sys.stderr)
             r = subprocess.run([no32, "bash", "-c", '"$0"; echo "status $?"', program], capture_output=True,
-                               text=True, timeout=30)
+                               text=True, timeout=30 * SLOW)
             self.assertEqual(r.returncode, 0, r.stderr)
             self.assertNotEqual(r.stdout.strip(), "status 0")
             self.assertFalse([n for n in os.listdir(os.path.dirname(no32)) if n.startswith(".no32-probe")])
